@@ -1,0 +1,37 @@
+# velmard_layer(NAME [DEPS lib...])
+# One static library per layer folder, made of every .cpp in it but main.cpp.
+function(velmard_layer name)
+  cmake_parse_arguments(L "" "" "DEPS;SOURCES" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  list(APPEND srcs ${L_SOURCES})
+  if(NOT srcs)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    if(NOT EXISTS ${stub})
+      file(WRITE ${stub} "// layer ${name} has no sources yet\n")
+    endif()
+    set(srcs ${stub})
+  endif()
+  add_library(velmard_${name} STATIC ${srcs})
+  target_include_directories(velmard_${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  if(L_DEPS)
+    target_link_libraries(velmard_${name} PUBLIC ${L_DEPS})
+  endif()
+endfunction()
+
+# velmard_test(NAME [LIBS lib...] [SOURCES file...])
+# One GoogleTest binary made of every .cpp in the current tests folder.
+function(velmard_test name)
+  cmake_parse_arguments(T "" "" "LIBS;SOURCES" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(APPEND srcs ${T_SOURCES})
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    VELMARD_BIN="$<TARGET_FILE:velmard>"
+    VELMARD_SIM_BIN="$<TARGET_FILE:velmard-sim>"
+    VELMARD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  add_dependencies(${name} velmard velmard-sim)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
