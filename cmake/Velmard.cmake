@@ -19,19 +19,22 @@ function(velmard_layer name)
   endif()
 endfunction()
 
-# velmard_test(NAME [LIBS lib...] [SOURCES file...])
+# velmard_test(NAME [BLACKBOX] [LIBS lib...] [SOURCES file...])
 # One GoogleTest binary made of every .cpp in the current tests folder.
+# BLACKBOX tests start the daemon binaries, so they are built first.
 function(velmard_test name)
-  cmake_parse_arguments(T "" "" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(T "BLACKBOX" "" "LIBS;SOURCES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(APPEND srcs ${T_SOURCES})
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE
-    VELMARD_BIN="$<TARGET_FILE:velmard>"
-    VELMARD_SIM_BIN="$<TARGET_FILE:velmard-sim>"
-    VELMARD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(${name} velmard velmard-sim)
+  target_compile_definitions(${name} PRIVATE VELMARD_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(T_BLACKBOX)
+    target_compile_definitions(${name} PRIVATE
+      VELMARD_BIN="$<TARGET_FILE:velmard>"
+      VELMARD_SIM_BIN="$<TARGET_FILE:velmard-sim>")
+    add_dependencies(${name} velmard velmard-sim)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
