@@ -1,0 +1,89 @@
+#include "asn1/coder_env.h"
+
+#include <sstream>
+
+#include "asn1/avn.h"
+#include "asn1/per.h"
+#ifdef VELMARD_ASN1_BER
+#include "asn1/ber.h"
+#endif
+#ifdef VELMARD_ASN1_AVN_DECODER
+#include "asn1/avn_decoder.h"
+#endif
+
+namespace ASN1 {
+
+Module* CoderEnv::find(const char* name) const {
+  ModuleMap::const_iterator it = modules.find(name);
+  return it == modules.end() ? nullptr : it->second;
+}
+
+bool CoderEnv::encodePER(const AbstractData& value, std::vector<char>& out) const {
+  PEREncoder encoder(out, encodingRule == per_Aligned);
+  return value.accept(encoder);
+}
+
+bool CoderEnv::encodeAVN(const AbstractData& value, std::vector<char>& out) const {
+  std::ostringstream text;
+  AVNEncoder encoder(text, 0);
+  if (!value.accept(encoder)) return false;
+  std::string s = text.str();
+  out.insert(out.end(), s.begin(), s.end());
+  return true;
+}
+
+bool CoderEnv::decodePER(const char* begin, const char* end, AbstractData& value, bool detached) {
+  PERDecoder decoder(begin, end, detached ? nullptr : this, encodingRule == per_Aligned);
+  return value.accept(decoder);
+}
+
+// Without the BER coder or the value-notation reader in the build, their
+// rule numbers stay reserved and report failure.
+#ifdef VELMARD_ASN1_BER
+bool CoderEnv::encodeBER(const AbstractData& value, std::vector<char>& out) const {
+  BEREncoder encoder(out);
+  return value.accept(encoder);
+}
+
+bool CoderEnv::decodeBER(const char* begin, const char* end, AbstractData& value, bool detached) {
+  BERDecoder decoder(begin, end, detached ? nullptr : this);
+  return value.accept(decoder);
+}
+#else
+bool CoderEnv::encodeBER(const AbstractData&, std::vector<char>&) const { return false; }
+bool CoderEnv::decodeBER(const char*, const char*, AbstractData&, bool) { return false; }
+#endif
+
+#ifdef VELMARD_ASN1_AVN_DECODER
+bool CoderEnv::decodeAVN(const char* begin, const char* end, AbstractData& value) {
+  std::istringstream text(std::string(begin, end));
+  AVNDecoder decoder(text);
+  return value.accept(decoder);
+}
+#else
+bool CoderEnv::decodeAVN(const char*, const char*, AbstractData&) { return false; }
+#endif
+
+bool CoderEnv::decode(const char* begin, const char* end, AbstractData& value, bool detached) {
+  switch (encodingRule) {
+    case per_Aligned:
+    case per_Unaligned:
+      return decodePER(begin, end, value, detached);
+    case ber:
+      return decodeBER(begin, end, value, detached);
+    case avn:
+      return decodeAVN(begin, end, value);
+    default:
+      return false;
+  }
+}
+
+bool encode(const AbstractData& value, CoderEnv* env, std::back_insert_iterator<std::vector<char>> out) {
+  return env->encode(value, out);
+}
+
+bool decode(const char* begin, const char* end, CoderEnv* env, AbstractData& value, bool detached) {
+  return env->decode(begin, end, value, detached);
+}
+
+}  // namespace ASN1

@@ -1,0 +1,98 @@
+// The two visitor interfaces through which coders and checkers reach values.
+// A SEQUENCE is walked by the interface itself, which calls per-field hooks.
+#pragma once
+
+#include "asn1/asn1.h"
+
+namespace ASN1 {
+
+// Modifiable values: the decoders.
+class Visitor {
+ public:
+  virtual ~Visitor() {}
+
+  // Step codes of the SEQUENCE hooks.
+  enum { FAIL = 0, STOP = 1, NO_EXTENSION = 2, CONTINUE = 3 };
+
+  bool visit(SEQUENCE& seq);
+
+  virtual bool do_visit(Null& value) = 0;
+  virtual bool do_visit(BOOLEAN& value) = 0;
+  virtual bool do_visit(INTEGER& value) = 0;
+  virtual bool do_visit(IntegerWithNamedNumber& value) { return do_visit(static_cast<INTEGER&>(value)); }
+  virtual bool do_visit(ENUMERATED& value) = 0;
+  virtual bool do_visit(OBJECT_IDENTIFIER& value) = 0;
+  virtual bool do_visit(OCTET_STRING& value) = 0;
+  virtual bool do_visit(BIT_STRING& value) = 0;
+  virtual bool do_visit(AbstractString& value) = 0;
+  virtual bool do_visit(BMPString& value) = 0;
+  virtual bool do_visit(CHOICE& value) = 0;
+  virtual bool do_visit(SEQUENCE_OF_Base& value) = 0;
+  virtual bool do_visit(OpenData& value) = 0;
+  virtual bool do_revisit(OpenData& value) = 0;
+  virtual bool do_visit(TypeConstrainedOpenData& value) = 0;
+  virtual bool do_visit(GeneralizedTime& value) = 0;
+
+  virtual int preVisitExtensionRoots(SEQUENCE&) { return CONTINUE; }
+  virtual int visitExtensionRoot(SEQUENCE&, int /*index*/, int /*optionalId*/) { return FAIL; }
+  virtual int preVisitExtensions(SEQUENCE&) { return CONTINUE; }
+  virtual int visitKnownExtension(SEQUENCE&, int /*index*/, int /*optionalId*/) { return FAIL; }
+  virtual bool visitUnknownExtensions(SEQUENCE&) { return true; }
+};
+
+// Constant values: the encoders, the printer and the checkers.
+class ConstVisitor {
+ public:
+  virtual ~ConstVisitor() {}
+
+  bool visit(const SEQUENCE& seq);
+
+  virtual bool do_visit(const AbstractData&) { return true; }
+  virtual bool do_visit(const Null& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const BOOLEAN& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const INTEGER& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const IntegerWithNamedNumber& value) {
+    return do_visit(static_cast<const INTEGER&>(value));
+  }
+  virtual bool do_visit(const ENUMERATED& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const OBJECT_IDENTIFIER& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const BIT_STRING& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const OCTET_STRING& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const AbstractString& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const BMPString& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const CHOICE& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const OpenData& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const GeneralizedTime& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const SEQUENCE_OF_Base& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+
+  virtual bool preVisitExtensionRoots(const SEQUENCE& seq) {
+    return do_visit(static_cast<const AbstractData&>(seq));
+  }
+  virtual bool visitExtensionRoot(const SEQUENCE&, int /*index*/) { return false; }
+  virtual bool preVisitExtensions(const SEQUENCE&) { return true; }
+  virtual bool visitKnownExtension(const SEQUENCE&, int /*index*/) { return false; }
+  virtual bool afterVisitSequence(const SEQUENCE&) { return true; }
+};
+
+// Whether a value's BER encoding is primitive.
+class PrimitiveChecker : public ConstVisitor {
+ public:
+  using ConstVisitor::do_visit;
+  bool do_visit(const AbstractData&) override { return true; }
+  bool do_visit(const SEQUENCE_OF_Base&) override { return false; }
+  bool do_visit(const CHOICE& value) override;
+  bool do_visit(const OpenData& value) override;
+  bool preVisitExtensionRoots(const SEQUENCE&) override { return false; }
+};
+
+}  // namespace ASN1

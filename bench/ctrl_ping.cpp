@@ -1,0 +1,346 @@
+// A controller's ping through the running daemon over loopback, beside a
+// minimal server of our own that answers the same frame: the daemon's cost
+// shows as a ratio to that floor.
+//
+//   BM_PingRoundTrip/floor, /daemon  one ping, wait for its answer
+//                                    (median_us, p99_us, ratio_to_floor)
+//   BM_PipelinedPings/floor, /daemon 256 pings in one write, then every
+//                                    answer (items_per_second, ratio_to_floor)
+//
+// The daemon is the board build next to this benchmark (../velmard). It runs
+// in a private mount namespace with temporary folders over "/var/run",
+// "/var/log" and "/usr/local/etc", so its pid and status files stay out of
+// the real system.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A ping with neither sequence nor slot number, and its success answer.
+const unsigned char kPing[] = {0x03, 0x00, 0x00, 0x06, 0x06, 0x00};
+const unsigned char kSuccess[] = {0x03, 0x00, 0x00, 0x05, 0x10};
+constexpr int kPipelined = 256;
+
+using Clock = std::chrono::steady_clock;
+
+bool WriteAll(int fd, void const* data, size_t len) {
+  char const* p = static_cast<char const*>(data);
+  while (len > 0) {
+    ssize_t n = ::send(fd, p, len, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    len -= size_t(n);
+  }
+  return true;
+}
+
+int Loopback(int port) {
+  int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(uint16_t(port));
+  if (::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+    ::close(c);
+    return -1;
+  }
+  int one = 1;
+  ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return c;
+}
+
+int ListenLoopback(int& port) {
+  int l = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(l, 1);
+  socklen_t len = sizeof a;
+  ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return l;
+}
+
+// Reads TPKT frames and counts the success answers among them; the
+// daemon's own signals (trunk status every second) are skipped.
+class AnswerReader {
+ public:
+  explicit AnswerReader(int fd) : fd_(fd) {}
+  bool Await(int answers) {
+    while (answers > 0) {
+      while (buf_.size() - pos_ >= 4) {
+        size_t len = (size_t(buf_[pos_ + 2]) << 8) | buf_[pos_ + 3];
+        if (len < 4) return false;
+        if (buf_.size() - pos_ < len) break;
+        if (len == sizeof kSuccess &&
+            std::memcmp(&buf_[pos_], kSuccess, sizeof kSuccess) == 0)
+          --answers;
+        pos_ += len;
+      }
+      if (answers == 0) break;
+      if (pos_ > 0) {
+        buf_.erase(buf_.begin(), buf_.begin() + long(pos_));
+        pos_ = 0;
+      }
+      unsigned char tmp[65536];
+      ssize_t n = ::recv(fd_, tmp, sizeof tmp, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      buf_.insert(buf_.end(), tmp, tmp + n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::vector<unsigned char> buf_;
+  size_t pos_ = 0;
+};
+
+// The floor: answers every complete frame with the success frame, one write
+// per read, with nothing else in the way.
+class FloorServer {
+ public:
+  FloorServer() {
+    listen_ = ListenLoopback(port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FloorServer() {
+    ::shutdown(listen_, SHUT_RDWR);
+    if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve() {
+    int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) return;
+    int one = 1;
+    ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    client_ = c;
+    std::vector<unsigned char> in, out;
+    unsigned char tmp[65536];
+    for (;;) {
+      ssize_t n = ::recv(c, tmp, sizeof tmp, 0);
+      if (n <= 0) break;
+      in.insert(in.end(), tmp, tmp + n);
+      size_t pos = 0;
+      out.clear();
+      while (in.size() - pos >= 4) {
+        size_t len = (size_t(in[pos + 2]) << 8) | in[pos + 3];
+        if (len < 4 || in.size() - pos < len) break;
+        out.insert(out.end(), kSuccess, kSuccess + sizeof kSuccess);
+        pos += len;
+      }
+      in.erase(in.begin(), in.begin() + long(pos));
+      if (!out.empty() && !WriteAll(c, out.data(), out.size())) break;
+    }
+    ::close(c);
+  }
+
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<int> client_{-1};
+  std::thread thread_;
+};
+
+std::string DaemonPath() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "velmard";
+  self[n] = 0;
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  return dir + "/../velmard";
+}
+
+class RunningDaemon {
+ public:
+  RunningDaemon() {
+    char tmpl[] = "/tmp/ctrl_ping.XXXXXX";
+    root_ = ::mkdtemp(tmpl) ? tmpl : "";
+    int l = ListenLoopback(port_);  // a free port, given back at once
+    ::close(l);
+    std::string binary = DaemonPath();
+    std::string port = std::to_string(port_);
+    std::vector<std::pair<std::string, std::string>> mounts = {
+        {root_ + "/run", "/var/run"},
+        {root_ + "/log", "/var/log"},
+        {root_ + "/etc", "/usr/local/etc"}};
+    for (auto const& m : mounts) ::mkdir(m.first.c_str(), 0755);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::unshare(CLONE_NEWNS) == 0 &&
+          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+        for (auto const& m : mounts)
+          ::mount(m.first.c_str(), m.second.c_str(), nullptr, MS_BIND, nullptr);
+      } else {
+        _exit(126);  // never touch the real system folders
+      }
+      int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execl(binary.c_str(), binary.c_str(), "--port", port.c_str(),
+              static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < deadline && fd_ < 0) {
+      fd_ = Loopback(port_);
+      if (fd_ < 0) {
+        int status;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+          pid_ = -1;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+  }
+  ~RunningDaemon() {
+    if (fd_ >= 0) ::close(fd_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (!root_.empty()) {
+      std::string cmd = "rm -rf '" + root_ + "'";
+      if (std::system(cmd.c_str()) != 0) {
+      }
+    }
+  }
+  int fd() const { return fd_; }
+
+ private:
+  std::string root_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+struct Target {
+  int fd = -1;
+  AnswerReader* reader = nullptr;
+};
+
+FloorServer* floorServer = nullptr;
+RunningDaemon* daemonProcess = nullptr;
+double floorMedianUs = 0;
+double floorRate = 0;
+
+Target Connect(bool daemon) {
+  static int floorFd = -1;
+  static AnswerReader* floorReader = nullptr;
+  static AnswerReader* daemonReader = nullptr;
+  if (daemon) {
+    if (!daemonProcess) daemonProcess = new RunningDaemon;
+    if (!daemonReader && daemonProcess->fd() >= 0)
+      daemonReader = new AnswerReader(daemonProcess->fd());
+    return {daemonProcess->fd(), daemonReader};
+  }
+  if (!floorServer) {
+    floorServer = new FloorServer;
+    floorFd = Loopback(floorServer->port());
+    floorReader = new AnswerReader(floorFd);
+  }
+  return {floorFd, floorReader};
+}
+
+void BM_PingRoundTrip(benchmark::State& state) {
+  bool daemon = state.range(0) != 0;
+  Target t = Connect(daemon);
+  if (t.fd < 0) {
+    state.SkipWithError("no connection to the server");
+    return;
+  }
+  std::vector<double> us;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    if (!WriteAll(t.fd, kPing, sizeof kPing) || !t.reader->Await(1)) {
+      state.SkipWithError("connection lost");
+      return;
+    }
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start)
+                     .count());
+  }
+  std::sort(us.begin(), us.end());
+  double median = us[us.size() / 2];
+  double p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+  state.counters["median_us"] = median;
+  state.counters["p99_us"] = p99;
+  if (!daemon) floorMedianUs = median;
+  if (daemon && floorMedianUs > 0)
+    state.counters["ratio_to_floor"] = median / floorMedianUs;
+}
+
+void BM_PipelinedPings(benchmark::State& state) {
+  bool daemon = state.range(0) != 0;
+  Target t = Connect(daemon);
+  if (t.fd < 0) {
+    state.SkipWithError("no connection to the server");
+    return;
+  }
+  std::vector<unsigned char> batch;
+  for (int i = 0; i < kPipelined; ++i)
+    batch.insert(batch.end(), kPing, kPing + sizeof kPing);
+  auto start = Clock::now();
+  for (auto _ : state) {
+    if (!WriteAll(t.fd, batch.data(), batch.size()) ||
+        !t.reader->Await(kPipelined)) {
+      state.SkipWithError("connection lost");
+      return;
+    }
+  }
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  double rate = double(state.iterations()) * kPipelined / seconds;
+  state.SetItemsProcessed(int64_t(state.iterations()) * kPipelined);
+  if (!daemon) floorRate = rate;
+  if (daemon && rate > 0 && floorRate > 0)
+    state.counters["ratio_to_floor"] = floorRate / rate;
+}
+
+// Floor first, so the daemon's run can report its ratio.
+BENCHMARK(BM_PingRoundTrip)->ArgName("daemon")->Arg(0)->Arg(1)->UseRealTime();
+BENCHMARK(BM_PipelinedPings)->ArgName("daemon")->Arg(0)->Arg(1)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  delete daemonProcess;
+  delete floorServer;
+  return 0;
+}

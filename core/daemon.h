@@ -1,0 +1,99 @@
+#ifndef VELMARD_CORE_DAEMON_H
+#define VELMARD_CORE_DAEMON_H
+
+// Daemon mode: detach with daemon(3) and reroute the three standard streams
+// (standard output for notices, standard error for errors, std::clog for
+// traces) either to the daemon's own syslog client or to hourly log files.
+
+#include <streambuf>
+#include <fstream>
+#include <memory>
+#include <string>
+
+// Line-cutting stream buffer over the platform's syslog(3).
+class SysLogStreamBuf : public std::streambuf {
+public:
+    SysLogStreamBuf(int facility, int severity);
+    ~SysLogStreamBuf() override;
+
+    int priority() const { return mPriority; }
+
+protected:
+    // Takes ownership of the array; its last byte is kept for the
+    // terminating zero.
+    std::streambuf* setbuf(char* buffer, std::streamsize size) override;
+    int sync() override;
+    int overflow(int c) override;
+
+    template <class Send, class Flush>
+    int SyncLines(Send send, Flush flush);
+
+    int mPriority;
+    char* mArea = nullptr;
+};
+
+// The buffer in use: lines go to syslogManager, and the lines of one flush
+// leave together in one send.
+class ManagedSysLogStreamBuf : public SysLogStreamBuf {
+public:
+    ManagedSysLogStreamBuf(int facility, int severity);
+
+protected:
+    int sync() override;
+};
+
+// Hourly log files "<dir>/%Y_%m_%d-%H.log", each line prefixed with the
+// minute, second and microseconds of the flush that wrote it.
+class LogFileStreamBuf : public std::streambuf {
+public:
+    explicit LogFileStreamBuf(std::string const& directory);
+    ~LogFileStreamBuf() override;
+
+protected:
+    std::streambuf* setbuf(char* buffer, std::streamsize size) override;
+    int sync() override;
+    int overflow(int c) override;
+
+private:
+    void NewFile();
+    void OpenFor(struct tm const& tm);
+    void Write(char const* data, std::streamsize len);
+
+    std::unique_ptr<std::filebuf> mFile;
+    std::string mDirectory;
+    int mHour = -1;
+    bool mInLine = false;
+    char* mArea = nullptr;
+};
+
+namespace Daemon {
+
+struct Params {
+    unsigned mode = 0;  // 0 syslog, 1 log files, other: detach only
+    bool nochdir = false;
+    std::string name = "unknown";  // syslog identity, or log-file directory
+};
+
+class Sentry {
+public:
+    explicit Sentry(Params const& params);
+    ~Sentry();
+
+private:
+    Sentry(Sentry const&) = delete;
+    Sentry& operator=(Sentry const&) = delete;
+
+    unsigned mMode;
+    std::unique_ptr<LogFileStreamBuf> mLogBuf;
+};
+
+// Detaches and reroutes the streams on the first call only.
+void Init(Params const& params);
+
+} // namespace Daemon
+
+// Daemon mode as the start-up enters it: syslog mode, identity "vld-" and
+// the build tag.
+void RunDaemon();
+
+#endif

@@ -1,0 +1,16 @@
+#include "core/smartptr_assert.h"
+
+#include <exception>
+#include <iostream>
+
+void SmartPtrAssertion()
+{
+    std::clog << "SMART POINTER ASSERTION!" << std::endl;
+    std::terminate();
+}
+
+void SharedPtrAssertion()
+{
+    std::clog << "SHARED POINTER ASSERTION!" << std::endl;
+    std::terminate();
+}

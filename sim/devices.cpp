@@ -1,0 +1,25 @@
+#include "sim/devices.h"
+
+#include "sim/watchdog.h"
+
+namespace sim {
+
+namespace {
+
+template <class D>
+std::unique_ptr<Device> Make() {
+  return std::make_unique<D>();
+}
+
+}  // namespace
+
+// Adding a device: write its Device class (sim/<name>.h/.cpp) and add one
+// row here. The paths are what the daemon opens on the board.
+const std::vector<DeviceSpec>& DeviceTable() {
+  static const std::vector<DeviceSpec> table = {
+      {"/dev/misc/gw-wd", &Make<Watchdog>},
+  };
+  return table;
+}
+
+}  // namespace sim

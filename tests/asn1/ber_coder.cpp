@@ -1,0 +1,382 @@
+// BER coder: exact octets both ways, bad input, truncation, round trips.
+#include <climits>
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "asn1/ber.h"
+#include "asn1/coder_env.h"
+#include "asn1/ber_types.h"
+
+using namespace codertest;
+
+namespace {
+
+typedef std::unique_ptr<AbstractData> Value;
+
+Value make(const void* info, const std::function<void(AbstractData&)>& fill) {
+  Value v(AbstractData::create(info));
+  if (fill) fill(*v);
+  return v;
+}
+
+bool berEncode(const AbstractData& value, std::vector<char>& out) {
+  BEREncoder encoder(out);
+  return value.accept(encoder);
+}
+
+bool berDecode(const std::vector<char>& in, AbstractData& value) {
+  BERDecoder decoder(in.data(), in.data() + in.size());
+  return value.accept(decoder);
+}
+
+struct Vector {
+  const char* name;
+  const void* info;
+  std::function<void(AbstractData&)> fill;
+  std::vector<char> octets;
+};
+
+std::vector<char> octetString(std::size_t n) {
+  std::vector<char> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<char>(i);
+  return v;
+}
+
+std::vector<char> concat(std::vector<char> a, const std::vector<char>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const ConstrainedInfo tag40Info = {{&INTEGER::create, contextTag(40)}, Unconstrained, 0, 0xFFFFFFFFu};
+const ConstrainedInfo tag200Info = {{&INTEGER::create, makeTag(PrivateTagClass, 200)}, Unconstrained, 0, 0xFFFFFFFFu};
+
+void fillTopFull(AbstractData& v) {
+  select<Null>(field<CHOICE>(v, 2), 0);
+  BIT_STRING& bits = field<BIT_STRING>(v, 3);
+  bits.resize(3);
+  bits.set(0);
+  bits.set(2);
+  field<IA5String>(v, 4) = "ab";
+  SEQUENCE_OF_Base& states = field<SEQUENCE_OF_Base>(v, 5);
+  states.resize(2);
+  static_cast<ENUMERATED&>(states.elementAt(1)).setFromInt(16);
+  field<INTEGER>(v, 6).setValue(9);
+}
+
+void fillKinds(AbstractData& v) {
+  field<OBJECT_IDENTIFIER>(v, 0).arcs() = {1, 2, 840, 113549};
+  field<BMPString>(v, 1) = std::wstring(L"Hi");
+  field<GeneralizedTime>(v, 2) = GeneralizedTime(2024, 1, 2, 3, 4, 5, 250, 0, true);
+  field<IntegerWithNamedNumber>(v, 3).setValue(9);
+  field<Counter32>(v, 4) = 4000000000u;
+  field<NumericString>(v, 5) = "123";
+  select<INTEGER>(field<CHOICE>(v, 7), 1).setValue(5);
+}
+
+const std::vector<Vector>& vectors() {
+  static const std::vector<Vector> table = {
+      {"null", &Null::theInfo, nullptr, bytes({0x05, 0x00})},
+      {"true", &BOOLEAN::theInfo, [](AbstractData& v) { static_cast<BOOLEAN&>(v) = true; }, bytes({0x01, 0x01, 0x01})},
+      {"false", &BOOLEAN::theInfo, nullptr, bytes({0x01, 0x01, 0x00})},
+      {"int 0", &INTEGER::theInfo, nullptr, bytes({0x02, 0x01, 0x00})},
+      {"int 127", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = 127; },
+       bytes({0x02, 0x01, 0x7F})},
+      {"int 128", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = 128; },
+       bytes({0x02, 0x02, 0x00, 0x80})},
+      {"int -128", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = -128; },
+       bytes({0x02, 0x01, 0x80})},
+      {"int -129", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = -129; },
+       bytes({0x02, 0x02, 0xFF, 0x7F})},
+      {"int 65536", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = 65536; },
+       bytes({0x02, 0x03, 0x01, 0x00, 0x00})},
+      {"int min", &INTEGER::theInfo, [](AbstractData& v) { static_cast<INTEGER&>(v) = INT_MIN; },
+       bytes({0x02, 0x04, 0x80, 0x00, 0x00, 0x00})},
+      {"tag [40]", &tag40Info, [](AbstractData& v) { static_cast<INTEGER&>(v) = 1; },
+       bytes({0x9F, 0x28, 0x01, 0x01})},
+      {"tag [PRIVATE 200]", &tag200Info, [](AbstractData& v) { static_cast<INTEGER&>(v) = 1; },
+       bytes({0xDF, 0x81, 0x48, 0x01, 0x01})},
+      // Unsigned ranges keep their numbers positive on the wire.
+      {"uint max", &Counter32::theInfo, [](AbstractData& v) { static_cast<Counter32&>(v) = 4294967295u; },
+       bytes({0x02, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF})},
+      {"uint 2^31", &Counter32::theInfo, [](AbstractData& v) { static_cast<Counter32&>(v) = 2147483648u; },
+       bytes({0x02, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00})},
+      {"uint 255", &Counter32::theInfo, [](AbstractData& v) { static_cast<Counter32&>(v) = 255u; },
+       bytes({0x02, 0x02, 0x00, 0xFF})},
+      {"enum speak", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(4); },
+       bytes({0x0A, 0x01, 0x04})},
+      {"enum active", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(16); },
+       bytes({0x0A, 0x01, 0x10})},
+      {"enum not-use", &modeInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(-1); },
+       bytes({0x0A, 0x01, 0xFF})},
+      {"oid", &OBJECT_IDENTIFIER::theInfo,
+       [](AbstractData& v) { static_cast<OBJECT_IDENTIFIER&>(v).arcs() = {1, 2, 840}; },
+       bytes({0x06, 0x03, 0x2A, 0x86, 0x48})},
+      {"bits 16", &BIT_STRING::theInfo,
+       [](AbstractData& v) {
+         BIT_STRING& b = static_cast<BIT_STRING&>(v);
+         b.resize(16);
+         b.getData() = bytes({0xA5, 0x0F});
+       },
+       bytes({0x03, 0x03, 0x00, 0xA5, 0x0F})},
+      {"bits 101", &BIT_STRING::theInfo,
+       [](AbstractData& v) {
+         BIT_STRING& b = static_cast<BIT_STRING&>(v);
+         b.resize(3);
+         b.set(0);
+         b.set(2);
+       },
+       bytes({0x03, 0x02, 0x05, 0xA0})},
+      {"bits empty", &BIT_STRING::theInfo, nullptr, bytes({0x03, 0x01, 0x00})},
+      {"octets", &OCTET_STRING::theInfo, [](AbstractData& v) { static_cast<OCTET_STRING&>(v) = bytes({1, 2}); },
+       bytes({0x04, 0x02, 0x01, 0x02})},
+      {"octets empty", &OCTET_STRING::theInfo, nullptr, bytes({0x04, 0x00})},
+      {"octets 256", &OCTET_STRING::theInfo,
+       [](AbstractData& v) { static_cast<OCTET_STRING&>(v) = octetString(256); },
+       concat(bytes({0x04, 0x82, 0x01, 0x00}), octetString(256))},
+      {"ia5", &IA5String::theInfo, [](AbstractData& v) { static_cast<IA5String&>(v) = "abc"; },
+       bytes({0x16, 0x03, 0x61, 0x62, 0x63})},
+      {"bmp", &BMPString::theInfo, [](AbstractData& v) { static_cast<BMPString&>(v) = std::wstring(L"Az"); },
+       bytes({0x1E, 0x04, 0x00, 0x41, 0x00, 0x7A})},
+      {"time", &GeneralizedTime::theInfo,
+       [](AbstractData& v) { static_cast<GeneralizedTime&>(v) = GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true); },
+       concat(bytes({0x18, 0x0F}), bytes({'2', '0', '2', '4', '0', '1', '0', '2', '0', '3', '0', '4', '0', '5', 'Z'}))},
+      {"int list", &intListInfo,
+       [](AbstractData& v) {
+         SEQUENCE_OF_Base& l = static_cast<SEQUENCE_OF_Base&>(v);
+         l.resize(2);
+         static_cast<INTEGER&>(l.elementAt(0)) = 1;
+         static_cast<INTEGER&>(l.elementAt(1)) = 300;
+       },
+       bytes({0x30, 0x07, 0x02, 0x01, 0x01, 0x02, 0x02, 0x01, 0x2C})},
+      {"empty list", &intListInfo, nullptr, bytes({0x30, 0x00})},
+      {"inner", &innerInfo, [](AbstractData& v) { field<BOOLEAN>(v, 0) = true; },
+       bytes({0x30, 0x03, 0x80, 0x01, 0x01})},
+      {"inner data", &innerInfo, [](AbstractData& v) { field<OCTET_STRING>(v, 1) = bytes({0xAB}); },
+       bytes({0x30, 0x06, 0x80, 0x01, 0x00, 0x81, 0x01, 0xAB})},
+      // The enclosing lengths count the three octets of a long length.
+      {"inner long", &innerInfo,
+       [](AbstractData& v) {
+         field<BOOLEAN>(v, 0) = true;
+         field<OCTET_STRING>(v, 1) = octetString(256);
+       },
+       concat(bytes({0x30, 0x82, 0x01, 0x07, 0x80, 0x01, 0x01, 0x81, 0x82, 0x01, 0x00}), octetString(256))},
+      // A CHOICE component is an explicit, constructed wrapper.
+      {"top none", &topInfo, [](AbstractData& v) { select<Null>(field<CHOICE>(v, 2), 0); },
+       bytes({0x30, 0x04, 0xA2, 0x02, 0x80, 0x00})},
+      {"top seq number", &topInfo,
+       [](AbstractData& v) {
+         field<INTEGER>(v, 0) = 5;
+         select<INTEGER>(field<CHOICE>(v, 2), 1) = 7;
+       },
+       bytes({0x30, 0x08, 0x80, 0x01, 0x05, 0xA2, 0x03, 0x81, 0x01, 0x07})},
+      {"top slot inner", &topInfo,
+       [](AbstractData& v) {
+         field<SlotNumber>(v, 1) = 1023u;
+         field<BOOLEAN>(select<SEQUENCE>(field<CHOICE>(v, 2), 2), 0) = true;
+       },
+       bytes({0x30, 0x0B, 0x81, 0x02, 0x03, 0xFF, 0xA2, 0x05, 0xA2, 0x03, 0x80, 0x01, 0x01})},
+      {"top list", &topInfo,
+       [](AbstractData& v) {
+         SEQUENCE_OF_Base& l = select<SEQUENCE_OF_Base>(field<CHOICE>(v, 2), 3);
+         l.resize(2);
+         static_cast<INTEGER&>(l.elementAt(0)) = 1;
+         static_cast<INTEGER&>(l.elementAt(1)) = 2;
+       },
+       bytes({0x30, 0x0A, 0xA2, 0x08, 0xA3, 0x06, 0x02, 0x01, 0x01, 0x02, 0x01, 0x02})},
+      {"top state", &topInfo,
+       [](AbstractData& v) { select<ENUMERATED>(field<CHOICE>(v, 2), 4).setFromInt(4); },
+       bytes({0x30, 0x05, 0xA2, 0x03, 0x84, 0x01, 0x04})},
+      {"top nested choice", &topInfo,
+       [](AbstractData& v) { select<INTEGER>(select<CHOICE>(field<CHOICE>(v, 2), 5), 1) = 3; },
+       bytes({0x30, 0x07, 0xA2, 0x05, 0xA5, 0x03, 0x81, 0x01, 0x03})},
+      {"top extension alternative", &topInfo,
+       [](AbstractData& v) { select<IA5String>(field<CHOICE>(v, 2), 6) = "x"; },
+       bytes({0x30, 0x05, 0xA2, 0x03, 0x86, 0x01, 0x78})},
+      {"top full", &topInfo, fillTopFull,
+       bytes({0x30, 0x17, 0xA2, 0x02, 0x80, 0x00, 0x83, 0x02, 0x05, 0xA0, 0x84, 0x02, 0x61, 0x62,
+              0xA5, 0x06, 0x0A, 0x01, 0x00, 0x0A, 0x01, 0x10, 0x86, 0x01, 0x09})},
+      {"kinds", &kindsInfo, fillKinds,
+       concat(concat(bytes({0x30, 0x39, 0x80, 0x06, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x81, 0x04, 0x00, 0x48, 0x00,
+                            0x69, 0x82, 0x13}),
+                     bytes({'2', '0', '2', '4', '0', '1', '0', '2', '0', '3', '0', '4', '0', '5', '.', '2', '5', '0',
+                            'Z'})),
+              bytes({0x83, 0x01, 0x09, 0x84, 0x05, 0x00, 0xEE, 0x6B, 0x28, 0x00, 0x85, 0x03, '1', '2', '3', 0x86, 0x00,
+                     0xA7, 0x03, 0x81, 0x01, 0x05}))},
+  };
+  return table;
+}
+
+TEST(BerCoder, EncodesExactOctets) {
+  for (const Vector& row : vectors()) {
+    Value v = make(row.info, row.fill);
+    std::vector<char> out;
+    ASSERT_TRUE(berEncode(*v, out)) << row.name;
+    EXPECT_EQ(hex(row.octets), hex(out)) << row.name;
+    EXPECT_EQ(row.octets.size(), getObjectLength(*v, BEREncoder::NoOverride)) << row.name;
+  }
+}
+
+TEST(BerCoder, DecodesExactOctetsToEqualValue) {
+  for (const Vector& row : vectors()) {
+    Value expected = make(row.info, row.fill);
+    Value decoded(AbstractData::create(row.info));
+    BERDecoder decoder(row.octets.data(), row.octets.data() + row.octets.size());
+    ASSERT_TRUE(decoded->accept(decoder)) << row.name;
+    EXPECT_EQ(row.octets.data() + row.octets.size(), decoder.getPosition()) << row.name;
+    EXPECT_EQ(*expected, *decoded) << row.name << "\n" << expected->asValueNotation() << "\n"
+                                   << decoded->asValueNotation();
+  }
+}
+
+// Every proper prefix of a valid encoding is refused, never read past.
+TEST(BerCoder, EveryTruncationFails) {
+  for (const Vector& row : vectors()) {
+    for (std::size_t n = 0; n < row.octets.size(); ++n) {
+      std::vector<char> prefix(row.octets.begin(), row.octets.begin() + static_cast<std::ptrdiff_t>(n));
+      Value decoded(AbstractData::create(row.info));
+      EXPECT_FALSE(berDecode(prefix, *decoded)) << row.name << " cut at " << n;
+    }
+  }
+}
+
+TEST(BerCoder, ThroughCoderEnvironment) {
+  const Vector& row = vectors().back();
+  Value v = make(row.info, row.fill);
+  CoderEnv env(CoderEnv::ber);
+  std::vector<char> out;
+  ASSERT_TRUE(encode(*v, &env, std::back_inserter(out)));
+  EXPECT_EQ(hex(row.octets), hex(out));
+  Value decoded(AbstractData::create(row.info));
+  ASSERT_TRUE(decode(out.data(), out.data() + out.size(), &env, *decoded, true));
+  EXPECT_EQ(*v, *decoded);
+}
+
+struct BadInput {
+  const char* name;
+  const void* info;
+  std::vector<char> octets;
+};
+
+TEST(BerCoder, RefusesMalformedInput) {
+  const BadInput table[] = {
+      {"indefinite length", &OCTET_STRING::theInfo, bytes({0x04, 0x80, 0x01, 0x00, 0x00})},
+      {"indefinite sequence", &innerInfo, bytes({0x30, 0x80, 0x80, 0x01, 0x01, 0x00, 0x00})},
+      {"length beyond input", &OCTET_STRING::theInfo, bytes({0x04, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x00})},
+      {"length of five octets", &OCTET_STRING::theInfo, bytes({0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
+      {"reserved length octet", &OCTET_STRING::theInfo, bytes({0x04, 0xFF, 0x00})},
+      {"component beyond parent", &innerInfo, bytes({0x30, 0x03, 0x80, 0x02, 0x01, 0x01})},
+      {"tag number too long", &INTEGER::theInfo, bytes({0x1F, 0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x00})},
+      {"wrong tag", &INTEGER::theInfo, bytes({0x04, 0x01, 0x00})},
+      {"empty integer", &INTEGER::theInfo, bytes({0x02, 0x00})},
+      {"empty enumerated", &stateInfo, bytes({0x0A, 0x00})},
+      {"empty bit string", &BIT_STRING::theInfo, bytes({0x03, 0x00})},
+      {"unused bits 8", &BIT_STRING::theInfo, bytes({0x03, 0x02, 0x08, 0xFF})},
+      {"unused bits without data", &BIT_STRING::theInfo, bytes({0x03, 0x01, 0x03})},
+      {"constructed octet string", &OCTET_STRING::theInfo, bytes({0x24, 0x03, 0x04, 0x01, 0x00})},
+      {"primitive sequence", &innerInfo, bytes({0x10, 0x03, 0x80, 0x01, 0x01})},
+      {"odd BMPString", &BMPString::theInfo, bytes({0x1E, 0x03, 0x00, 0x41, 0x00})},
+      {"truncated oid", &OBJECT_IDENTIFIER::theInfo, bytes({0x06, 0x02, 0x2A, 0x86})},
+      {"missing mandatory", &topInfo, bytes({0x30, 0x03, 0x80, 0x01, 0x05})},
+      {"mandatory with other tag", &topInfo, bytes({0x30, 0x04, 0x83, 0x02, 0x05, 0xA0})},
+      {"primitive choice wrapper", &topInfo, bytes({0x30, 0x08, 0x80, 0x01, 0x05, 0x82, 0x03, 0x81, 0x01, 0x07})},
+      {"empty choice wrapper", &topInfo, bytes({0x30, 0x02, 0xA2, 0x00})},
+      {"alternative beyond wrapper", &topInfo, bytes({0x30, 0x05, 0xA2, 0x03, 0x81, 0x02, 0x07})},
+      {"unknown alternative of closed choice", &leafInfo, bytes({0x82, 0x00})},
+      {"universal tag as alternative", &leafInfo, bytes({0x02, 0x01, 0x05})},
+      {"bad list element", &intListInfo, bytes({0x30, 0x03, 0x04, 0x01, 0x00})},
+      {"empty input", &Null::theInfo, {}},
+  };
+  for (const BadInput& row : table) {
+    Value v(AbstractData::create(row.info));
+    EXPECT_FALSE(berDecode(row.octets, *v)) << row.name;
+  }
+}
+
+// A trailing OPTIONAL component of an inner SEQUENCE shares its tag [1]
+// with the next component of the outer one: the inner content end, not the
+// next tag, decides that it is absent.
+TEST(BerCoder, TrailingOptionalDoesNotTakeParentsField) {
+  std::vector<char> in = bytes({0x30, 0x08, 0xA0, 0x03, 0x80, 0x01, 0x01, 0x81, 0x01, 0x02});
+  SEQUENCE outer(&outerInfo);
+  ASSERT_TRUE(berDecode(in, outer));
+  SEQUENCE& tail = static_cast<SEQUENCE&>(*outer.getField(0));
+  EXPECT_FALSE(tail.hasOptionalField(0));
+  EXPECT_EQ(1, static_cast<INTEGER&>(*tail.getField(0)).getValue());
+  EXPECT_EQ(2, static_cast<INTEGER&>(*outer.getField(1)).getValue());
+}
+
+TEST(BerCoder, AcceptsWhatTheRulesAllow) {
+  // An alternative added by a later version of an extensible CHOICE.
+  SEQUENCE top(&topInfo);
+  ASSERT_TRUE(berDecode(bytes({0x30, 0x07, 0x80, 0x01, 0x05, 0xA2, 0x02, 0x89, 0x00}), top));
+  EXPECT_EQ(CHOICE::unknownSelection_, static_cast<CHOICE&>(*top.getField(2)).currentSelection());
+
+  // Unknown components after the known ones are skipped.
+  SEQUENCE inner(&innerInfo);
+  ASSERT_TRUE(berDecode(bytes({0x30, 0x06, 0x80, 0x01, 0x01, 0x89, 0x01, 0x00}), inner));
+  EXPECT_FALSE(inner.hasOptionalField(0));
+
+  // Octets after a complete value are not looked at.
+  Null null;
+  EXPECT_TRUE(berDecode(bytes({0x05, 0x00, 0xFF}), null));
+
+  // Only the last four octets of a long INTEGER survive.
+  INTEGER i;
+  ASSERT_TRUE(berDecode(bytes({0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x05}), i));
+  EXPECT_EQ(5, i.getValue());
+
+  // A decoded OPTIONAL component that the input lacks is cleared.
+  SEQUENCE reused(&innerInfo);
+  field<OCTET_STRING>(reused, 1) = bytes({1});
+  ASSERT_TRUE(berDecode(bytes({0x30, 0x03, 0x80, 0x01, 0x01}), reused));
+  EXPECT_FALSE(reused.hasOptionalField(0));
+}
+
+TEST(BerCoder, RefusesToEncodeIncompleteValues) {
+  std::vector<char> out;
+  SEQUENCE top(&topInfo);
+  EXPECT_FALSE(berEncode(top, out)) << "CHOICE without selection";
+  OpenData open;
+  EXPECT_FALSE(berEncode(open, out)) << "open type with nothing in it";
+}
+
+TEST(BerCoder, IntegerAndObjectLengths) {
+  const struct {
+    int value;
+    int octets;
+  } table[] = {{0, 1}, {127, 1}, {128, 2}, {-128, 1}, {-129, 2}, {32767, 2}, {32768, 3}, {INT_MAX, 4}, {INT_MIN, 4}};
+  for (const auto& row : table) EXPECT_EQ(row.octets, getIntegerDataLength(row.value)) << row.value;
+
+  OCTET_STRING s(octetString(200));
+  EXPECT_EQ(200u, getDataLength(s));
+  EXPECT_EQ(203u, getObjectLength(s, BEREncoder::NoOverride));
+  EXPECT_EQ(200u, getObjectLength(s, 0));
+  EXPECT_EQ(204u, getObjectLength(s, contextTag(31)));
+}
+
+// Open types carry the whole encoding of their value; a deferred one keeps
+// the octets and decodes them on the second visit.
+TEST(BerCoder, OpenTypeCarriesWholeEncoding) {
+  OpenData open(&OpenData::theInfo, new INTEGER(300));
+  std::vector<char> out;
+  ASSERT_TRUE(berEncode(open, out));
+  EXPECT_EQ(hex(bytes({0x02, 0x02, 0x01, 0x2C})), hex(out));
+
+  OpenData deferred(&OpenData::theInfo, new INTEGER(0));
+  BERDecoder decoder(out.data(), out.data() + out.size());
+  ASSERT_TRUE(deferred.accept(decoder));
+  ASSERT_TRUE(deferred.has_buf());
+  EXPECT_EQ(hex(out), hex(deferred.get_buf()));
+  EXPECT_TRUE(decoder.do_revisit(deferred));
+  EXPECT_EQ(300, static_cast<INTEGER&>(deferred.get_data()).getValue());
+
+  OpenData raw;
+  raw.get_buf() = bytes({0x05, 0x00});
+  out.clear();
+  ASSERT_TRUE(berEncode(raw, out));
+  EXPECT_EQ(hex(bytes({0x05, 0x00})), hex(out));
+}
+
+}  // namespace

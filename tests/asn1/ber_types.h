@@ -1,0 +1,123 @@
+// Hand-built type records for the BER and value-notation tests: every kind
+// of the runtime, automatic tags throughout, as the generator lays them out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "asn1/asn1.h"
+
+namespace codertest {
+
+using namespace ASN1;
+
+typedef Constrained_INTEGER<FixedConstraint, 0, 1023> SlotNumber;
+typedef Constrained_INTEGER<FixedConstraint, 0, 4294967295u> Counter32;
+
+// State ::= ENUMERATED { initial, learn, listen, speak(4), standby(8), active(16) }
+inline const char* const stateNames[] = {"initial", "learn", "listen", "speak=4", "standby=8", "active=16"};
+inline const EnumeratedInfo stateInfo = {{&ENUMERATED::create, 10}, false, 16, stateNames, 6};
+
+// Mode ::= ENUMERATED { not-use(-1), active(0), standby(1) }
+inline const char* const modeNames[] = {"not-use=-1", "active", "standby"};
+inline const EnumeratedInfo modeInfo = {{&ENUMERATED::create, 10}, false, 1, modeNames, 3};
+
+// Level ::= INTEGER { low(1), high(9) }
+inline const NamedNumber levelNumbers[] = {{1, "low"}, {9, "high"}};
+inline const IntegerWithNamedNumberInfo levelInfo = {
+    {{&IntegerWithNamedNumber::create, 2}, Unconstrained, 0, 0xFFFFFFFFu}, levelNumbers, 2};
+
+// Inner ::= SEQUENCE { flag BOOLEAN, data OCTET STRING OPTIONAL }
+inline const void* const innerFields[] = {&BOOLEAN::theInfo, &OCTET_STRING::theInfo};
+inline const int innerIds[] = {-1, 0};
+inline const char* const innerNames[] = {"flag", "data"};
+inline const SequenceInfo innerInfo = {
+    {&SEQUENCE::create, 16}, false, innerFields, innerIds, 2, 0, 1, nullptr, nullptr, innerNames};
+
+// IntList ::= SEQUENCE OF INTEGER; StateList ::= SEQUENCE OF State
+inline const SequenceOfInfo intListInfo = {{{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu},
+                                           &INTEGER::theInfo};
+inline const SequenceOfInfo stateListInfo = {{{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu},
+                                             &stateInfo};
+
+// Leaf ::= CHOICE { off NULL, on INTEGER }
+inline const void* const leafAlternatives[] = {&Null::theInfo, &INTEGER::theInfo};
+inline const char* const leafNames[] = {"off", "on"};
+inline const ChoiceInfo leafInfo = {{&CHOICE::create, 0}, false, leafAlternatives, 2, 2, nullptr, leafNames};
+
+// Pick ::= CHOICE { none NULL, number INTEGER, inner Inner, list IntList, state State,
+//                   leaf Leaf, ..., late IA5String }
+inline const void* const pickAlternatives[] = {&Null::theInfo, &INTEGER::theInfo, &innerInfo, &intListInfo,
+                                               &stateInfo,     &leafInfo,         &IA5String::theInfo};
+inline const char* const pickNames[] = {"none", "number", "inner", "list", "state", "leaf", "late"};
+inline const ChoiceInfo pickInfo = {{&CHOICE::create, 0}, true, pickAlternatives, 6, 7, nullptr, pickNames};
+
+// Top ::= SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pick Pick,
+//                    bits BIT STRING OPTIONAL, name IA5String OPTIONAL,
+//                    states StateList OPTIONAL, ..., extra INTEGER }
+inline const void* const topFields[] = {&INTEGER::theInfo,    &SlotNumber::theInfo, &pickInfo, &BIT_STRING::theInfo,
+                                        &IA5String::theInfo, &stateListInfo,        &INTEGER::theInfo};
+inline const int topIds[] = {0, 1, -1, 2, 3, 4, 0};
+inline const char* const topNames[] = {"seq", "slot", "pick", "bits", "name", "states", "extra"};
+inline const SequenceInfo topInfo = {
+    {&SEQUENCE::create, 16}, true, topFields, topIds, 6, 1, 5, nullptr, nullptr, topNames};
+
+// Kinds ::= SEQUENCE { id OBJECT IDENTIFIER, wide BMPString, when GeneralizedTime,
+//                      level Level, big Counter32, digits NumericString, nothing NULL,
+//                      choice Leaf OPTIONAL }
+inline const void* const kindsFields[] = {&OBJECT_IDENTIFIER::theInfo, &BMPString::theInfo, &GeneralizedTime::theInfo,
+                                          &levelInfo,                  &Counter32::theInfo, &NumericString::theInfo,
+                                          &Null::theInfo,              &leafInfo};
+inline const int kindsIds[] = {-1, -1, -1, -1, -1, -1, -1, 0};
+inline const char* const kindsNames[] = {"id", "wide", "when", "level", "big", "digits", "nothing", "choice"};
+inline const SequenceInfo kindsInfo = {
+    {&SEQUENCE::create, 16}, false, kindsFields, kindsIds, 8, 0, 1, nullptr, nullptr, kindsNames};
+
+// Tail ::= SEQUENCE { x INTEGER, y INTEGER OPTIONAL }
+// Outer ::= SEQUENCE { a Tail, b INTEGER }: y and b share the tag [1].
+inline const void* const tailFields[] = {&INTEGER::theInfo, &INTEGER::theInfo};
+inline const int tailIds[] = {-1, 0};
+inline const char* const tailNames[] = {"x", "y"};
+inline const SequenceInfo tailInfo = {
+    {&SEQUENCE::create, 16}, false, tailFields, tailIds, 2, 0, 1, nullptr, nullptr, tailNames};
+inline const void* const outerFields[] = {&tailInfo, &INTEGER::theInfo};
+inline const int outerIds[] = {-1, -1};
+inline const char* const outerNames[] = {"a", "b"};
+inline const SequenceInfo outerInfo = {
+    {&SEQUENCE::create, 16}, false, outerFields, outerIds, 2, 0, 0, nullptr, nullptr, outerNames};
+
+// Field access by position, for building values in tests.
+template <class T>
+T& field(AbstractData& seq, unsigned index) {
+  SEQUENCE& s = static_cast<SEQUENCE&>(seq);
+  const SequenceInfo* si = s.info();
+  int id = index < si->numFields ? si->ids[index] : static_cast<int>(si->numOptional + index - si->numFields);
+  if (id >= 0) s.includeOptionalField(static_cast<unsigned>(id), index);
+  return dynamic_cast<T&>(*s.createField(index));
+}
+
+template <class T>
+T& select(AbstractData& choice, int index) {
+  CHOICE& c = static_cast<CHOICE&>(choice);
+  c.select(index);
+  return dynamic_cast<T&>(*c.getSelection());
+}
+
+inline std::vector<char> bytes(std::initializer_list<int> list) {
+  std::vector<char> v;
+  for (int b : list) v.push_back(static_cast<char>(b));
+  return v;
+}
+
+inline std::string hex(const std::vector<char>& v) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (char c : v) {
+    if (!s.empty()) s += ' ';
+    s += digits[(c >> 4) & 0xF];
+    s += digits[c & 0xF];
+  }
+  return s;
+}
+
+}  // namespace codertest

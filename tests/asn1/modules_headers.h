@@ -1,0 +1,10 @@
+// The generated message modules, for the module tests.
+#pragma once
+
+#include "asn1/modules/ACP.h"
+#include "asn1/modules/BASE.h"
+#include "asn1/modules/HSP.h"
+#include "asn1/modules/LGCP.h"
+#include "asn1/modules/MON.h"
+#include "asn1/modules/TERM.h"
+#include "asn1/modules/VORNGW.h"

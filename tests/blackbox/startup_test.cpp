@@ -1,0 +1,353 @@
+// The daemon binaries from the outside: command line, start-up, signals,
+// pid and status files, and the watchdog on the simulated board.
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "blackbox/harness.h"
+
+namespace {
+
+using blackbox::Daemon;
+using blackbox::Sandbox;
+using blackbox::SimControl;
+using blackbox::kStderr;
+using blackbox::kStdout;
+using ::testing::HasSubstr;
+
+const char kTag[] = "T250327-1818";
+const char kWatchdog[] = "/dev/misc/gw-wd";
+
+const char kUsage[] =
+    "Usage:\n"
+    " velmard -Dh\n"
+    "  -D --daemon                      run as daemon\n"
+    "  -p --port                        use this port\n"
+    "     --disable-clock               disable clock control\n"
+    "     --version                     print version\n"
+    "  -h --help                        display this information\n"
+    "\n";
+
+std::string StartLine(int port) {
+  return std::string("Starting server [") + kTag + "], port=" + std::to_string(port);
+}
+
+// --- Command line: every case ends before the event loop.
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // standard output, exactly
+  const char* err;  // a piece of standard error ("" for none at all)
+};
+
+void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLine : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(CommandLine, OutputAndStatus) {
+  const OptionCase& c = GetParam();
+  for (const std::string& binary : {blackbox::DaemonBinary(), blackbox::SimDaemonBinary()}) {
+    Sandbox sandbox;
+    Daemon daemon(sandbox);
+    blackbox::Options options;
+    options.binary = binary;
+    options.args = c.args;
+    ASSERT_TRUE(daemon.Start(options));
+    ASSERT_EQ(c.status, daemon.WaitExit()) << binary;
+    EXPECT_EQ(c.out, daemon.Output(kStdout)) << binary;
+    if (*c.err)
+      EXPECT_THAT(daemon.Output(kStderr), HasSubstr(c.err)) << binary;
+    else
+      EXPECT_EQ("", daemon.Output(kStderr)) << binary;
+    EXPECT_FALSE(sandbox.Exists("/var/run/server.pid")) << binary;
+  }
+}
+
+const std::string kVersionLine = std::string("server version: ") + kTag + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Startup, CommandLine,
+    ::testing::Values(
+        OptionCase{"ShortHelp", {"-h"}, 0, kUsage, ""},
+        OptionCase{"LongHelp", {"--help"}, 0, kUsage, ""},
+        OptionCase{"HelpPrefix", {"--hel"}, 0, kUsage, ""},
+        OptionCase{"HelpAfterOtherOptions", {"--port", "1", "-h"}, 0, kUsage, ""},
+        OptionCase{"ShortPortIsNoOption", {"-p", "2000"}, 2, kUsage, "invalid option -- 'p'"},
+        OptionCase{"PortWithoutValue", {"--port"}, 2, kUsage, "option '--port' requires an argument"},
+        OptionCase{"UnknownShort", {"-x"}, 2, kUsage, "invalid option -- 'x'"},
+        OptionCase{"UnknownLong", {"--bogus"}, 2, kUsage, "unrecognized option '--bogus'"},
+        OptionCase{"AmbiguousPrefix", {"--d"}, 2, kUsage, "option '--d' is ambiguous"},
+        OptionCase{"ValueForAFlag", {"--help=yes"}, 2, kUsage, "doesn't allow an argument"},
+        OptionCase{"Version", {"--version"}, 2, kVersionLine, ""},
+        OptionCase{"VersionPrefix", {"--vers"}, 2, kVersionLine, ""},
+        OptionCase{"VersionWithOtherOptions", {"--port=7", "--version", "--disable-clock"}, 2, kVersionLine, ""},
+        OptionCase{"VersionThenHelp", {"--version", "-h"}, 0, kUsage, ""},
+        OptionCase{"HelpThenVersion", {"-h", "--version"}, 0, kUsage, ""},
+        OptionCase{"RejectedBeforeVersion", {"-x", "--version"}, 2, kUsage, "invalid option -- 'x'"},
+        // A port the listener cannot take is refused, not cut to 16 bits.
+        OptionCase{"PortAbove65535", {"--port=65536"}, 2, kUsage, "invalid port -- '65536'"},
+        OptionCase{"NegativePort", {"--port", "-1"}, 2, kUsage, "invalid port -- '-1'"},
+        OptionCase{"HugePort", {"--port=99999999999999999999"}, 2, kUsage, "invalid port"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- A running daemon.
+
+class Running : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> extra = {}, const std::string& binary = "") {
+    port_ = blackbox::FreePort();
+    ASSERT_GT(port_, 0);
+    blackbox::Options options;
+    options.binary = binary;
+    options.args = {"--port", std::to_string(port_)};
+    options.args.insert(options.args.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(daemon_.Start(options));
+    ASSERT_TRUE(daemon_.WaitLine(kStdout, StartLine(port_))) << daemon_.Output(kStderr);
+  }
+  void StopWith(int sig) {
+    ASSERT_TRUE(daemon_.Signal(sig));
+    EXPECT_EQ(0, daemon_.WaitExit());
+    EXPECT_EQ(1u, daemon_.CountLines(kStderr, "Mux: terminating..."));
+    EXPECT_FALSE(sandbox_.Exists("/var/run/server.pid"));
+  }
+  std::string Status() {
+    std::string text;
+    sandbox_.ReadFile("/var/log/server-status", &text);
+    return text;
+  }
+  Sandbox sandbox_;
+  Daemon daemon_{sandbox_};
+  int port_ = 0;
+};
+
+TEST_F(Running, StartLinePidFileAndSigterm) {
+  Start();
+  std::string pid;
+  ASSERT_TRUE(sandbox_.ReadFile("/var/run/server.pid", &pid));
+  EXPECT_EQ(std::to_string(daemon_.pid()), pid) << "the decimal pid, no end of line";
+  StopWith(SIGTERM);
+  EXPECT_EQ(StartLine(port_) + "\n", daemon_.Output(kStdout));
+}
+
+TEST_F(Running, SigintStopsLikeSigterm) {
+  Start();
+  StopWith(SIGINT);
+}
+
+TEST_F(Running, BoardWithoutWatchdogDevice) {
+  Start({}, blackbox::DaemonBinary());
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "Mux: fail to open watchdog: "));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, PortThatIsNoNumberIsZero) {
+  blackbox::Options options;
+  options.args = {"--port=abc"};
+  ASSERT_TRUE(daemon_.Start(options));
+  EXPECT_TRUE(daemon_.WaitLine(kStdout, StartLine(0)));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, ConfigurationFileIsRead) {
+  // A bad trace switch is reported by the configuration reader: the file
+  // was opened and its "traces" section looked at.
+  sandbox_.WriteConfig("[traces]\nsignalling.hdlc = maybe\n");
+  Start();
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "traces: "));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, Sigusr2WritesTheStatusFile) {
+  Start();
+  EXPECT_FALSE(sandbox_.Exists("/var/log/server-status"));
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  ASSERT_TRUE(blackbox::WaitFor([&] { return Status().find("measure") != std::string::npos; }));
+  std::string status = Status();
+  std::vector<std::string> lines;
+  for (size_t start = 0, eol; (eol = status.find('\n', start)) != std::string::npos; start = eol + 1)
+    lines.push_back(status.substr(start, eol - start));
+  ASSERT_GE(lines.size(), 8u) << status;
+  EXPECT_FALSE(lines[0].empty()) << "title";
+  EXPECT_EQ(std::string("version : ") + kTag, lines[1]);
+  EXPECT_EQ(0u, lines[2].rfind("dpc transition measurement (min/max/cur/counter): min=", 0)) << lines[2];
+  EXPECT_EQ(0u, lines[3].rfind("event transition measurement (min/max/cur/counter): min=", 0)) << lines[3];
+  EXPECT_EQ(0u, lines[4].rfind("timer transition measurement (min/max/cur/counter): min=", 0)) << lines[4];
+  EXPECT_THAT(status, ::testing::ContainsRegex("\\|[ ]+name[ ]+\\|[ ]+events[ ]+\\|[ ]+count[ ]+\\|[ ]+handler[ ]+"
+                                               "\\|[ ]*fd[ ]*\\|[ ]+measure[ ]+\\|"));
+  EXPECT_THAT(status, HasSubstr("ChildWaitService::OnChildEvent"));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, StatusFileThatCannotBeWritten) {
+  Start();
+  // A folder in the way of the file: the open fails.
+  ASSERT_EQ(0, mkdir(sandbox_.Path("/var/log/server-status").c_str(), 0755));
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "dump status error"));
+  // The flag was cleared: the next signal tries again.
+  ASSERT_EQ(0, rmdir(sandbox_.Path("/var/log/server-status").c_str()));
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  EXPECT_TRUE(blackbox::WaitFor([&] { return Status().find("version : ") != std::string::npos; }));
+  EXPECT_EQ(1u, daemon_.CountLines(kStderr, "dump status error"));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, TwoSigusr2BeforeTheLoopRunsGiveOneWrite) {
+  Start();
+  int in = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(in, 0);
+  ASSERT_GE(inotify_add_watch(in, sandbox_.Path("/var/log").c_str(), IN_CLOSE_WRITE), 0);
+  // Stopped, the daemon cannot act on the first signal before the second.
+  ASSERT_TRUE(daemon_.Signal(SIGSTOP));
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  ASSERT_TRUE(daemon_.Signal(SIGCONT));
+  ASSERT_TRUE(blackbox::WaitFor([&] { return Status().find("measure") != std::string::npos; }));
+  // A later signal's line proves the loop went on past any second write.
+  ASSERT_TRUE(daemon_.Signal(SIGHUP));
+  ASSERT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
+  int writes = 0;
+  alignas(inotify_event) char buf[4096];
+  ssize_t n;
+  while ((n = read(in, buf, sizeof buf)) > 0) {
+    for (char* p = buf; p < buf + n;) {
+      auto* e = reinterpret_cast<inotify_event*>(p);
+      if (e->len && std::string(e->name) == "server-status") ++writes;
+      p += sizeof(inotify_event) + e->len;
+    }
+  }
+  close(in);
+  EXPECT_EQ(1, writes);
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, SighupUpdatesResources) {
+  Start();
+  ASSERT_TRUE(daemon_.Signal(SIGHUP));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
+  ASSERT_TRUE(daemon_.Signal(SIGHUP));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources", 2));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, SigpipeIsIgnored) {
+  Start();
+  ASSERT_TRUE(daemon_.Signal(SIGPIPE));
+  // Still there and still serving signals.
+  ASSERT_TRUE(daemon_.Signal(SIGHUP));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
+  EXPECT_TRUE(daemon_.Running());
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, SigtermDuringStartupIsNotLost) {
+  port_ = blackbox::FreePort();
+  blackbox::Options options;
+  options.args = {"--port", std::to_string(port_)};
+  options.stallStdout = true;
+  ASSERT_TRUE(daemon_.Start(options));
+  // Blocked on its start line: handlers and pid file are in place, the loop
+  // has not started.
+  ASSERT_TRUE(blackbox::WaitFor([&] { return daemon_.BlockedOnStdout(); }));
+  EXPECT_TRUE(sandbox_.Exists("/var/run/server.pid"));
+  ASSERT_TRUE(daemon_.Signal(SIGTERM));
+  daemon_.ReleaseStdout();
+  EXPECT_EQ(0, daemon_.WaitExit());
+  EXPECT_EQ(1u, daemon_.CountLines(kStderr, "Mux: terminating..."));
+  EXPECT_FALSE(sandbox_.Exists("/var/run/server.pid"));
+}
+
+TEST_F(Running, WatchdogStartPingStop) {
+  Start();
+  SimControl board;
+  ASSERT_TRUE(board.Connect(daemon_.simSocket()));
+  ASSERT_TRUE(board.Follow(kWatchdog));
+  ASSERT_TRUE(board.WaitFollowed("PING", 3));
+  StopWith(SIGTERM);
+  auto journal = board.FollowToEnd();
+  ASSERT_GE(journal.size(), 5u);
+  EXPECT_EQ("START", journal.front().text);
+  EXPECT_EQ("STOP", journal.back().text);
+  for (size_t i = 1; i + 1 < journal.size(); ++i) {
+    EXPECT_EQ("PING", journal[i].text) << i;
+    if (i < 2) continue;
+    // Idle, the daemon pings once a second: never much later, and not in a
+    // burst either.
+    uint64_t gap = journal[i].ms - journal[i - 1].ms;
+    EXPECT_LT(gap, 2000u) << i;
+    EXPECT_GT(gap, 500u) << i;
+  }
+}
+
+TEST_F(Running, WatchdogFailuresAreReportedAndTheLoopGoesOn) {
+  Start();
+  SimControl board;
+  ASSERT_TRUE(board.Connect(daemon_.simSocket()));
+  ASSERT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
+  ASSERT_TRUE(board.Ask("fail-write /dev/misc/gw-wd EIO 1"));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "Mux: ping watchdog failed: Input/output error"));
+  ASSERT_TRUE(board.Ask("clear /dev/misc/gw-wd"));
+  EXPECT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, WatchdogThatCannotBeOpened) {
+  // The control socket is served before main: arm the fault before the loop
+  // opens the device.
+  port_ = blackbox::FreePort();
+  blackbox::Options options;
+  options.args = {"--port", std::to_string(port_)};
+  options.stallStdout = true;
+  ASSERT_TRUE(daemon_.Start(options));
+  SimControl board;
+  ASSERT_TRUE(board.Connect(daemon_.simSocket()));
+  ASSERT_TRUE(board.Ask("fail-open /dev/misc/gw-wd ENOENT"));
+  daemon_.ReleaseStdout();
+  ASSERT_TRUE(daemon_.WaitLine(kStdout, StartLine(port_)));
+  EXPECT_TRUE(daemon_.WaitLine(kStderr, "Mux: fail to open watchdog: No such file or directory"));
+  ASSERT_TRUE(board.Follow(kWatchdog));
+  StopWith(SIGTERM);
+  EXPECT_TRUE(board.FollowToEnd().empty());
+}
+
+TEST_F(Running, DaemonModeDetachesAndLogsToSyslog) {
+  if (!sandbox_.CaptureSyslog()) GTEST_SKIP() << "no private mount namespace";
+  port_ = blackbox::FreePort();
+  ASSERT_TRUE(daemon_.Start({"-D", "--port", std::to_string(port_)}));
+  EXPECT_EQ(0, daemon_.WaitExit()) << "the parent leaves at once";
+  std::string pidText;
+  ASSERT_TRUE(blackbox::WaitFor([&] { return sandbox_.ReadFile("/var/run/server.pid", &pidText) && !pidText.empty(); }))
+      << daemon_.Output(kStderr) << ::testing::PrintToString(sandbox_.SyslogMessages());
+  const pid_t pid = std::stoi(pidText);
+  EXPECT_NE(daemon_.pid(), pid);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() { kill(pid, SIGKILL); }
+  } reaper{pid};
+
+  // Standard output is a notice, the log stream debug, both under the
+  // daemon's own identity.
+  const std::string ident = std::string("vld-") + kTag + ": ";
+  EXPECT_TRUE(sandbox_.WaitSyslog("<29>"));
+  EXPECT_TRUE(sandbox_.WaitSyslog(ident + StartLine(port_)));
+  // The board follows the daemon into the background.
+  SimControl board;
+  ASSERT_TRUE(board.Connect(daemon_.simSocket()));
+  EXPECT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
+
+  ASSERT_EQ(0, kill(pid, SIGTERM));
+  EXPECT_TRUE(sandbox_.WaitSyslog(ident + "Mux: terminating..."));
+  EXPECT_TRUE(blackbox::WaitFor([&] { return !sandbox_.Exists("/var/run/server.pid"); }));
+  EXPECT_TRUE(blackbox::WaitFor([&] { return kill(pid, 0) != 0; }));
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// Helpers shared by the control-channel tests: driving the event loop until
+// something happens, loopback TCP pairs, and reading TPKT frames as the
+// controller sees them.
+#ifndef VELMARD_TESTS_CONTROL_CTRL_TESTKIT_H
+#define VELMARD_TESTS_CONTROL_CTRL_TESTKIT_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/fd.h"
+#include "core/inet.h"
+#include "core/multiplexer.h"
+#include "core/timer.h"
+
+namespace ctrltest {
+
+// Runs the loop until `done` holds (checked every 5 ms) or `limitMs` pass.
+// Returns the final value of `done`.
+class LoopRunner {
+ public:
+  bool RunUntil(std::function<bool()> done, unsigned limitMs = 10000) {
+    done_ = std::move(done);
+    deadline_ = std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(limitMs);
+    tick_.set(0, &LoopRunner::OnTick, this);
+    multiplexer.run(false, true);
+    tick_.reset();
+    return done_();
+  }
+  // Lets the loop make at least `passes` turns (deferred work runs).
+  void Turn(unsigned passes = 3) {
+    unsigned n = 0;
+    RunUntil([&] { return ++n > passes; });
+  }
+
+ private:
+  void OnTick() {
+    if (done_() || std::chrono::steady_clock::now() >= deadline_)
+      multiplexer.terminate();  // the pass under way still polls: keep it short
+    tick_.set(5, &LoopRunner::OnTick, this);
+  }
+
+  std::function<bool()> done_;
+  std::chrono::steady_clock::time_point deadline_;
+  Timer tick_;
+};
+
+inline Fd Listen(unsigned short& port) {
+  Fd l(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(l.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(l.get(), 8);
+  socklen_t len = sizeof a;
+  ::getsockname(l.get(), reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  return l;
+}
+
+inline Fd ConnectTo(unsigned short port) {
+  Fd c(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (::connect(c.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
+    c.close();
+  return c;
+}
+
+// A connected loopback pair: `daemon` is the accepted side, `peer` the
+// client side, `peerAddr` the client's address as the daemon sees it.
+struct TcpPair {
+  TcpPair() {
+    unsigned short port = 0;
+    Fd l = Listen(port);
+    peer = ConnectTo(port);
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    daemon = Fd(::accept4(l.get(), reinterpret_cast<sockaddr*>(&a), &len,
+                          SOCK_CLOEXEC));
+    daemon.NonBlock();
+    peerAddr = INet4::Addr(a);
+  }
+  Fd daemon;
+  Fd peer;
+  INet4::Addr peerAddr;
+};
+
+inline bool WriteAll(int fd, void const* data, size_t len) {
+  char const* p = static_cast<char const*>(data);
+  while (len > 0) {
+    ssize_t n = ::send(fd, p, len, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    p += n;
+    len -= size_t(n);
+  }
+  return true;
+}
+
+inline std::vector<unsigned char> Frame(std::vector<unsigned char> const& body) {
+  std::vector<unsigned char> f{3, 0, (unsigned char)((body.size() + 4) >> 8),
+                               (unsigned char)((body.size() + 4) & 0xFF)};
+  f.insert(f.end(), body.begin(), body.end());
+  return f;
+}
+
+// Reads exactly n bytes within limitMs; false on timeout, error or EOF.
+inline bool ReadExact(int fd, void* buf, size_t n, int limitMs = 10000) {
+  char* p = static_cast<char*>(buf);
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(limitMs);
+  while (n > 0) {
+    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       deadline - std::chrono::steady_clock::now())
+                       .count());
+    if (left <= 0) return false;
+    pollfd pf{fd, POLLIN, 0};
+    if (::poll(&pf, 1, left) <= 0) continue;
+    ssize_t r = ::recv(fd, p, n, MSG_DONTWAIT);
+    if (r == 0) return false;
+    if (r < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return false;
+    }
+    p += r;
+    n -= size_t(r);
+  }
+  return true;
+}
+
+// One TPKT frame body; false when none arrives in time.
+inline bool ReadFrame(int fd, std::vector<unsigned char>& body,
+                      int limitMs = 10000) {
+  unsigned char h[4];
+  if (!ReadExact(fd, h, 4, limitMs)) return false;
+  if (h[0] != 3 || h[1] != 0) return false;
+  unsigned len = (unsigned(h[2]) << 8) | h[3];
+  if (len < 4) return false;
+  body.assign(len - 4, 0);
+  return body.empty() || ReadExact(fd, body.data(), body.size(), limitMs);
+}
+
+// True when the peer has closed: a read returns end of file within limitMs.
+inline bool SeesEof(int fd, int limitMs = 10000) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(limitMs);
+  char buf[256];
+  for (;;) {
+    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       deadline - std::chrono::steady_clock::now())
+                       .count());
+    if (left <= 0) return false;
+    pollfd pf{fd, POLLIN, 0};
+    if (::poll(&pf, 1, left) <= 0) continue;
+    ssize_t r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (r == 0) return true;
+    if (r < 0 && errno != EAGAIN && errno != EINTR) return true;
+  }
+}
+
+inline std::string Hex(std::vector<unsigned char> const& v) {
+  static char const d[] = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i) s += ' ';
+    s += d[v[i] >> 4];
+    s += d[v[i] & 15];
+  }
+  return s;
+}
+
+}  // namespace ctrltest
+
+#endif  // VELMARD_TESTS_CONTROL_CTRL_TESTKIT_H

@@ -1,0 +1,332 @@
+// Control endpoints against real loopback sockets, driven by the real loop.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+#include "control/control.h"
+#include "control/ctrl_testkit.h"
+
+using namespace ctrltest;
+
+namespace {
+
+struct RecordingNotify : Control::Notify {
+  void OnConnect() override {
+    ++connects;
+    if (onConnect) onConnect();
+  }
+  void OnDisconnect() override { ++disconnects; }
+  void OnMessage(char const* data, int len) override {
+    messages.emplace_back(data, data + len);
+  }
+  int connects = 0;
+  int disconnects = 0;
+  std::vector<std::string> messages;
+  std::function<void()> onConnect;
+};
+
+// Every descriptor of this process that is the daemon side of the
+// connection whose client end is `client`.
+int DaemonSideOf(int client) {
+  sockaddr_in self{};
+  socklen_t len = sizeof self;
+  ::getsockname(client, reinterpret_cast<sockaddr*>(&self), &len);
+  for (int fd = 0; fd < 4096; ++fd) {
+    if (fd == client) continue;
+    sockaddr_in peer{};
+    socklen_t plen = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &plen) == 0 &&
+        peer.sin_family == AF_INET && peer.sin_port == self.sin_port &&
+        peer.sin_addr.s_addr == self.sin_addr.s_addr)
+      return fd;
+  }
+  return -1;
+}
+
+int IntOpt(int fd, int level, int name) {
+  int v = -1;
+  socklen_t len = sizeof v;
+  ::getsockopt(fd, level, name, &v, &len);
+  return v;
+}
+
+class AcceptorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    acceptor = new Control::AcceptorNetCheckConnection(0);
+    acceptor->Bind(&notify);
+    ASSERT_TRUE(acceptor->Activate());
+    port = acceptor->GetBoundPort();
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override {
+    acceptor->Deactivate();
+    delete acceptor;
+  }
+  bool Connected(int n = 1) {
+    return loop.RunUntil([&] { return notify.connects >= n; });
+  }
+
+  RecordingNotify notify;
+  Control::AcceptorNetCheckConnection* acceptor = nullptr;
+  unsigned short port = 0;
+  LoopRunner loop;
+};
+
+TEST(ControlState, TextNotation) {
+  struct Row {
+    int state;
+    char const* text;
+  } rows[] = {{0, "Idle"},      {1, "Connecting"}, {2, "Deactivating"},
+              {3, "Connected"}, {4, "Unknown"},    {-1, "Unknown"}};
+  for (auto const& r : rows)
+    EXPECT_STREQ(Control::GetTextNotation(
+                     static_cast<Control::Service::State::Type>(r.state)),
+                 r.text)
+        << r.state;
+}
+
+TEST_F(AcceptorTest, FramesBothWays) {
+  Fd client = ConnectTo(port);
+  ASSERT_TRUE(Connected());
+  EXPECT_EQ(acceptor->GetState(), Control::Service::State::Connected);
+
+  // Two frames in one write, then one split byte by byte.
+  auto two = Frame({0x41});
+  auto b = Frame({0x42, 0x43});
+  two.insert(two.end(), b.begin(), b.end());
+  ASSERT_TRUE(WriteAll(client.get(), two.data(), two.size()));
+  ASSERT_TRUE(loop.RunUntil([&] { return notify.messages.size() >= 2; }));
+  for (unsigned char c : Frame({0x44, 0x45, 0x46})) {
+    ASSERT_TRUE(WriteAll(client.get(), &c, 1));
+    loop.Turn(1);
+  }
+  ASSERT_TRUE(loop.RunUntil([&] { return notify.messages.size() >= 3; }));
+  EXPECT_EQ(notify.messages,
+            (std::vector<std::string>{"A", "BC", "DEF"}));
+
+  acceptor->Send("ABC", 3);
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ReadFrame(client.get(), body));
+  EXPECT_EQ(Hex(body), "41 42 43");
+}
+
+TEST_F(AcceptorTest, AcceptedConnectionGetsKeepAliveAndNoDelay) {
+  Fd client = ConnectTo(port);
+  ASSERT_TRUE(Connected());
+  int fd = DaemonSideOf(client.get());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(IntOpt(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_NE(IntOpt(fd, IPPROTO_TCP, TCP_NODELAY), 0);
+}
+
+TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
+  Fd first = ConnectTo(port);
+  ASSERT_TRUE(Connected());
+  testing::internal::CaptureStderr();
+  Fd second = ConnectTo(port);
+  bool refused = false;
+  loop.RunUntil([&] {
+    pollfd pf{second.get(), POLLIN, 0};
+    return refused = ::poll(&pf, 1, 0) == 1;
+  });
+  int fd = DaemonSideOf(first.get());
+  int idle = IntOpt(fd, IPPROTO_TCP, TCP_KEEPIDLE);
+  int intvl = IntOpt(fd, IPPROTO_TCP, TCP_KEEPINTVL);
+  int cnt = IntOpt(fd, IPPROTO_TCP, TCP_KEEPCNT);
+  // The healthy connection goes back to normal keep-alive at a check.
+  loop.RunUntil([&] { return IntOpt(fd, IPPROTO_TCP, TCP_KEEPIDLE) == 7200; },
+                5000);
+  std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(SeesEof(second.get()));
+  EXPECT_NE(log.find("refuse connection from 127.0.0.1:"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("CheckConnectionState CheckConnection\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("CheckConnectionState Idle\n"), std::string::npos);
+  if (log.find("CheckConnectionState Idle") >
+      log.find("CheckConnectionState CheckConnection") &&
+      idle != 7200) {
+    EXPECT_EQ(idle, 1);
+    EXPECT_EQ(intvl, 1);
+    EXPECT_EQ(cnt, 3);
+  }
+  EXPECT_EQ(IntOpt(fd, IPPROTO_TCP, TCP_KEEPIDLE), 7200);
+  EXPECT_EQ(IntOpt(fd, IPPROTO_TCP, TCP_KEEPINTVL), 75);
+  EXPECT_EQ(IntOpt(fd, IPPROTO_TCP, TCP_KEEPCNT), 9);
+  // The first client is still served.
+  EXPECT_EQ(acceptor->GetState(), Control::Service::State::Connected);
+  auto f = Frame({0x01});
+  ASSERT_TRUE(WriteAll(first.get(), f.data(), f.size()));
+  EXPECT_TRUE(loop.RunUntil([&] { return notify.messages.size() == 1; }));
+  EXPECT_EQ(notify.connects, 1);
+}
+
+TEST_F(AcceptorTest, DisconnectReallyClosesAndNextClientIsServed) {
+  Fd first = ConnectTo(port);
+  ASSERT_TRUE(Connected());
+  testing::internal::CaptureStderr();
+  acceptor->Disconnect();
+  EXPECT_EQ(notify.disconnects, 0);  // reported on the next loop turn
+  loop.RunUntil([&] { return notify.disconnects == 1; });
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(notify.disconnects, 1);
+  EXPECT_EQ(acceptor->GetState(), Control::Service::State::Connecting);
+  // No duplicate of the dead connection keeps it open.
+  EXPECT_TRUE(SeesEof(first.get(), 5000));
+  EXPECT_EQ(DaemonSideOf(first.get()), -1);
+  EXPECT_NE(log.find("control connection 127.0.0.1:"), std::string::npos);
+  EXPECT_NE(log.find(" closed.\n"), std::string::npos);
+
+  Fd second = ConnectTo(port);
+  ASSERT_TRUE(Connected(2));
+  acceptor->Send("x", 1);
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ReadFrame(second.get(), body));
+  EXPECT_EQ(Hex(body), "78");
+}
+
+TEST_F(AcceptorTest, PeerCloseIsReportedOnce) {
+  {
+    Fd client = ConnectTo(port);
+    ASSERT_TRUE(Connected());
+  }
+  ASSERT_TRUE(loop.RunUntil([&] { return notify.disconnects == 1; }));
+  loop.Turn(3);
+  EXPECT_EQ(notify.disconnects, 1);
+}
+
+TEST_F(AcceptorTest, ClientArrivingWhileCloseIsPendingIsServed) {
+  // The first connection dies while it is being reported, with a second
+  // client already waiting in the backlog.
+  notify.onConnect = [&] {
+    if (notify.connects == 1) acceptor->Disconnect();
+  };
+  Fd first = ConnectTo(port);
+  Fd second = ConnectTo(port);
+  ASSERT_TRUE(first && second);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Connected(2));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(notify.disconnects, 1);
+  EXPECT_TRUE(SeesEof(first.get(), 5000));
+  acceptor->Send("ok", 2);
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ReadFrame(second.get(), body));
+  EXPECT_EQ(Hex(body), "6F 6B");
+}
+
+TEST_F(AcceptorTest, SendOutsideConnectedIsDropped) {
+  testing::internal::CaptureStderr();
+  acceptor->Send("x", 1);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log,
+            "Control::Service::Send() ignore Send request in Connecting "
+            "state.\n");
+}
+
+TEST(Acceptor, BusyPortIsRetriedWithItsLogLine) {
+  unsigned short port = 0;
+  Fd holder = Listen(port);
+  Control::AcceptorNet acceptor(port);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(acceptor.Activate());
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log, "can't bind to socket: \"Address already in use\"  waiting...\n");
+  EXPECT_EQ(acceptor.GetBoundPort(), 0);
+  acceptor.Deactivate();
+  EXPECT_EQ(acceptor.GetState(), Control::Service::State::Idle);
+}
+
+TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
+  rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit low = old;
+  low.rlim_cur = rlim_t(lowest);
+  bool ok1, ok2;
+  std::string log;
+  {
+    Control::AcceptorNet plain(0);
+    Control::AcceptorNetCheckConnection checking(0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    ok1 = plain.Activate();
+    ok2 = checking.Activate();
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(plain.GetState(), Control::Service::State::Idle);
+    EXPECT_EQ(checking.GetState(), Control::Service::State::Idle);
+  }
+  EXPECT_FALSE(ok1);
+  EXPECT_FALSE(ok2);
+  EXPECT_NE(log.find("can't create socket:Too many open files\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST(Connector, ConnectsAndRetriesQuickly) {
+  // A port nobody listens on yet: the first attempt fails, a quick retry
+  // 1000 ms later finds the listener.
+  unsigned short port = 0;
+  { Fd probe = Listen(port); }
+  RecordingNotify notify;
+  Control::ConnectorNet connector("127.0.0.1", port);
+  connector.Bind(&notify);
+  LoopRunner loop;
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(connector.Activate());
+  loop.Turn(3);
+  // Re-open the same port.
+  Fd l(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  int one = 1;
+  ::setsockopt(l.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  ASSERT_EQ(::bind(l.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(l.get(), 1), 0);
+  bool up = loop.RunUntil([&] { return notify.connects == 1; }, 5000);
+  std::string err = testing::internal::GetCapturedStderr();
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(up) << err;
+  std::string addr = "127.0.0.1:" + std::to_string(port);
+  EXPECT_TRUE(err.find("can't connect to " + addr + " : ") !=
+                  std::string::npos ||
+              err.find("fail to connect to " + addr) != std::string::npos)
+      << err;
+  EXPECT_NE(out.find("connected to " + addr + ".\n"), std::string::npos)
+      << out;
+
+  Fd server(::accept(l.get(), nullptr, nullptr));
+  connector.Send("hi", 2);
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ReadFrame(server.get(), body));
+  EXPECT_EQ(Hex(body), "68 69");
+  connector.Deactivate();
+  EXPECT_TRUE(SeesEof(server.get()));
+}
+
+TEST(Connector, AddressTextGivesHostAndPort) {
+  unsigned short port = 0;
+  Fd l = Listen(port);
+  RecordingNotify notify;
+  Control::ConnectorNet connector("127.0.0.1:" + std::to_string(port));
+  connector.Bind(&notify);
+  LoopRunner loop;
+  testing::internal::CaptureStdout();
+  connector.Activate();
+  bool up = loop.RunUntil([&] { return notify.connects == 1; }, 5000);
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(up);
+  connector.Deactivate();
+}
+
+}  // namespace

@@ -1,0 +1,404 @@
+// The stream and TPKT layers over a socket pair, driven by the real loop.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/protocol.h"
+#include "control/strm.h"
+#include "control/tpkt.h"
+#include "core/fd.h"
+#include "test_support.h"
+
+namespace {
+
+// The family at the top of the stack: records bodies and statuses.
+class Endpoint : public ProtocolsFamily {
+ public:
+  void on_message(Packet& p) override { bodies.push_back(hex(bytes_of(p))); }
+  void on_activate() override { ++activated; }
+  void on_deactivated(Protocol* p, Protocol_status st) override {
+    from.push_back(p);
+    statuses.push_back(st.get()->message());
+    ok.push_back(st.get()->success());
+  }
+  std::vector<std::string> bodies;
+  std::vector<Protocol*> from;
+  std::vector<std::string> statuses;
+  std::vector<bool> ok;
+  int activated = 0;
+};
+
+class StackTest : public PoolTest {
+ protected:
+  void SetUp() override {
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    ASSERT_TRUE(NonBlockMode(sv[0]));
+    peer.reset(sv[1]);
+    strm = static_cast<StrmProtocol*>(
+        ep.add_protocol_tail(new StrmProtocol(Fd(sv[0]))));
+    strm->set_service_name("test");
+    tpkt = static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
+    ep.activate();
+  }
+
+  void TearDown() override {
+    ep.deactivate();
+    PoolTest::TearDown();
+  }
+
+  void feed(std::vector<u8> const& bytes) {
+    ASSERT_EQ(send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              ssize_t(bytes.size()));
+  }
+
+  // Lets the stack read everything sent so far.
+  bool drain() {
+    return loop.run_until([this] {
+      int n = -1;
+      return !strm->attached() ||
+             (ioctl(strm->fd(), FIONREAD, &n) == 0 && n == 0);
+    });
+  }
+
+  Packet payload(unsigned len, u8 first = 0) {
+    Packet p;
+    ep.prepare_head(p);
+    for (unsigned i = 0; i < len; ++i) p.put8(u8(first + i));
+    return p;
+  }
+
+  // Everything the peer can read within `limit_ms`, until `want` bytes.
+  std::vector<u8> peer_read(size_t want, int limit_ms = 5000) {
+    std::vector<u8> got;
+    u8 buf[65536];
+    while (got.size() < want) {
+      pollfd pfd = {peer.get(), POLLIN, 0};
+      if (poll(&pfd, 1, limit_ms) != 1) break;
+      ssize_t n = recv(peer.get(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+  }
+
+  // A small send buffer makes a large packet meet a full socket.
+  void shrink_buffers() {
+    int small = 4096;
+    ASSERT_EQ(setsockopt(strm->fd(), SOL_SOCKET, SO_SNDBUF, &small,
+                         sizeof small), 0);
+    ASSERT_EQ(setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &small,
+                         sizeof small), 0);
+  }
+
+  Endpoint ep;
+  StrmProtocol* strm = nullptr;
+  Tpkt_protocol* tpkt = nullptr;
+  Fd peer;
+  LoopRunner loop;
+};
+
+struct RxCase {
+  char const* name;
+  std::vector<u8> input;
+  std::vector<std::string> bodies;
+  std::string log;
+};
+
+TEST_F(StackTest, ReceiveTable) {
+  RxCase const cases[] = {
+      {"one frame", {3, 0, 0, 7, 0x41, 0x42, 0x43}, {"41 42 43"}, ""},
+      {"two frames in one write",
+       {3, 0, 0, 5, 1, 3, 0, 0, 6, 2, 3},
+       {"01", "02 03"},
+       ""},
+      {"garbage before a frame",
+       {5, 3, 0, 0, 7, 0x41, 0x42, 0x43},
+       {"41 42 43"},
+       "(no name) bad TPKT packet start.\n"},
+      {"garbage bytes one line each",
+       {0xFF, 0x00},
+       {},
+       "(no name) bad TPKT packet start.\n(no name) bad TPKT packet start.\n"},
+      {"bad reserved byte",
+       {3, 1, 3, 0, 0, 5, 0x41},
+       {"41"},
+       "(no name) bad TPKT reserved.\n"},
+      {"length below the header",
+       {3, 0, 0, 3, 3, 0, 0, 5, 0x41},
+       {"41"},
+       "TPKT too small 3\n"},
+      {"length zero", {3, 0, 0, 0}, {}, "TPKT too small 0\n"},
+      {"empty body is delivered at once", {3, 0, 0, 4}, {""}, ""},
+  };
+  for (RxCase const& c : cases) {
+    SCOPED_TRACE(c.name);
+    ep.bodies.clear();
+    Capture log(std::clog);
+    feed(c.input);
+    ASSERT_TRUE(drain());
+    EXPECT_EQ(ep.bodies, c.bodies);
+    EXPECT_EQ(log.lines(), c.log);
+    EXPECT_EQ(tpkt->state(), Tpkt_protocol::st_idle);
+    EXPECT_FALSE(tpkt->frame_pending());
+  }
+  EXPECT_TRUE(ep.statuses.empty()) << "the connection must stay up";
+}
+
+TEST_F(StackTest, FrameSplitByteByByte) {
+  std::vector<u8> frame = {3, 0, 0, 7, 0x41, 0x42, 0x43};
+  for (size_t i = 0; i < frame.size(); ++i) {
+    feed({frame[i]});
+    ASSERT_TRUE(drain());
+    if (i + 1 < frame.size()) {
+      EXPECT_TRUE(tpkt->frame_pending()) << "after byte " << i;
+      EXPECT_TRUE(ep.bodies.empty());
+    }
+  }
+  EXPECT_EQ(ep.bodies, std::vector<std::string>({"41 42 43"}));
+  EXPECT_FALSE(tpkt->frame_pending());
+}
+
+TEST_F(StackTest, LargestFrameArrivesWhole) {
+  std::vector<u8> frame = {3, 0, 0xFF, 0xFF};
+  for (unsigned i = 0; i < 65531; ++i) frame.push_back(u8(i * 7));
+  std::thread writer([&] {
+    size_t off = 0;
+    while (off < frame.size()) {
+      ssize_t n = send(peer.get(), frame.data() + off,
+                       std::min<size_t>(5000, frame.size() - off), 0);
+      if (n <= 0) break;
+      off += size_t(n);
+    }
+  });
+  ASSERT_TRUE(loop.run_until([&] { return !ep.bodies.empty(); }));
+  writer.join();
+  ASSERT_EQ(ep.bodies.size(), 1u);
+  EXPECT_EQ(ep.bodies[0],
+            hex(std::vector<u8>(frame.begin() + 4, frame.end())));
+}
+
+// Waits the real 3000 ms of the frame timer.
+TEST_F(StackTest, UnfinishedFrameTimesOut) {
+  Capture log(std::clog);
+  feed({3, 0, 0, 7, 0x41});
+  ASSERT_TRUE(drain());
+  EXPECT_TRUE(tpkt->frame_pending());
+  uint32_t start = Mux::milliseconds();
+  ASSERT_TRUE(loop.run_until(
+      [&] { return log.text().find("TPKT packet timeout") != std::string::npos; },
+      10000));
+  EXPECT_GE(Mux::milliseconds() - start, 2900u);
+  EXPECT_EQ(log.lines(), " TPKT packet timeout.\n");
+  EXPECT_EQ(tpkt->state(), Tpkt_protocol::st_idle);
+  EXPECT_TRUE(ep.bodies.empty());
+
+  feed({3, 0, 0, 5, 0x99});
+  ASSERT_TRUE(drain());
+  EXPECT_EQ(ep.bodies, std::vector<std::string>({"99"}));
+  EXPECT_TRUE(ep.statuses.empty());
+}
+
+TEST_F(StackTest, SendFramesTheMessage) {
+  Packet p = payload(200);
+  ep.message(p);
+  std::vector<u8> got = peer_read(204);
+  ASSERT_EQ(got.size(), 204u);
+  EXPECT_EQ(hex({got[0], got[1], got[2], got[3]}), "03 00 00 CC");
+  EXPECT_EQ(got[4], 0);
+  EXPECT_EQ(got[203], 199);
+  EXPECT_EQ(strm->failed_writes(), 0u);
+}
+
+TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
+  Capture log(std::clog);
+  Packet big = payload(65532);
+  ep.message(big);
+  EXPECT_EQ(log.lines(),
+            "(no name) TPKT message too big, length = 65532 max = 65531, "
+            "dropped.\n");
+  int queued = -1;
+  ASSERT_EQ(ioctl(peer.get(), FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0) << "nothing of a refused message may reach the wire";
+
+  std::vector<u8> got;
+  std::thread reader([&] { got = peer_read(65535); });
+  Packet max = payload(65531, 5);
+  ep.message(max);
+  reader.join();
+  ASSERT_EQ(got.size(), 65535u);
+  EXPECT_EQ(hex({got[0], got[1], got[2], got[3]}), "03 00 FF FF");
+  EXPECT_EQ(got[4], 5);
+  EXPECT_TRUE(ep.statuses.empty());
+}
+
+TEST_F(StackTest, WriteMeetingAFullBufferCompletesInOrder) {
+  shrink_buffers();
+  std::vector<u8> got;
+  std::thread reader([&] { got = peer_read(60004); });
+  Packet p = payload(60000, 1);
+  ep.message(p);
+  reader.join();
+  ASSERT_EQ(got.size(), 60004u);
+  EXPECT_EQ(hex({got[0], got[1], got[2], got[3]}), "03 00 EA 64");
+  bool in_order = true;
+  for (unsigned i = 0; i < 60000; ++i) in_order &= got[4 + i] == u8(1 + i);
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(strm->failed_writes(), 0u);
+  EXPECT_TRUE(ep.statuses.empty());
+}
+
+TEST_F(StackTest, PeerThatStopsReadingTimesTheWriteOut) {
+  shrink_buffers();
+  Capture err(std::cerr);
+  Packet p = payload(60000);
+  uint32_t start = Mux::milliseconds();
+  ep.message(p);
+  uint32_t spent = Mux::milliseconds() - start;
+  EXPECT_GE(spent, 990u);
+  EXPECT_LT(spent, 5000u);
+  EXPECT_EQ(err.text().rfind("SockStream[test]: write timeout, sendbuf=", 0),
+            0u)
+      << err.text();
+  EXPECT_EQ(err.text().find("error="), std::string::npos);
+  EXPECT_NE(err.text().find(", outq="), std::string::npos);
+  EXPECT_EQ(strm->failed_writes(), 1u);
+  EXPECT_FALSE(strm->attached());
+  ASSERT_EQ(ep.statuses.size(), 1u);
+  EXPECT_EQ(ep.statuses[0], "write timeout");
+  EXPECT_FALSE(ep.ok[0]);
+  EXPECT_EQ(ep.from[0], tpkt) << "an error reaches the family from the top";
+}
+
+TEST_F(StackTest, WriteToAClosedPeerFails) {
+  peer.close();
+  Capture err(std::cerr);
+  Packet p = payload(10);
+  ep.message(p);
+  EXPECT_EQ(err.text().rfind("SockStream[test]: write error, sendbuf=", 0), 0u)
+      << err.text();
+  EXPECT_NE(err.text().find(", error=Broken pipe\n"), std::string::npos);
+  ASSERT_EQ(ep.statuses.size(), 1u);
+  EXPECT_EQ(ep.statuses[0], "write error: Broken pipe");
+  EXPECT_EQ(strm->failed_writes(), 1u);
+  EXPECT_FALSE(strm->attached());
+}
+
+TEST_F(StackTest, PeerThatClosesEndsTheConnection) {
+  EXPECT_EQ(ep.activated, 0) << "the activation climb ends at the TPKT layer";
+  // Hang-up wins over pending input: nothing more is read.
+  feed({3, 0, 0, 5, 0x66});
+  peer.close();
+  ASSERT_TRUE(loop.run_until([&] { return !ep.statuses.empty(); }));
+  EXPECT_EQ(ep.statuses[0].rfind("pollhup: ", 0), 0u) << ep.statuses[0];
+  EXPECT_FALSE(ep.ok[0]);
+  EXPECT_FALSE(strm->attached());
+  EXPECT_TRUE(ep.bodies.empty());
+  // Detached: no further event arrives for the socket.
+  EXPECT_FALSE(loop.run_until([&] { return ep.statuses.size() > 1; }, 50));
+}
+
+TEST_F(StackTest, PeerThatShutsDownItsSideIsAReadError) {
+  feed({3, 0, 0, 5, 0x77});
+  ASSERT_EQ(shutdown(peer.get(), SHUT_WR), 0);
+  ASSERT_TRUE(loop.run_until([&] { return !ep.statuses.empty(); }));
+  EXPECT_EQ(ep.bodies, std::vector<std::string>({"77"}));
+  EXPECT_EQ(ep.statuses[0].rfind("read error: ", 0), 0u) << ep.statuses[0];
+  EXPECT_EQ(ep.from[0], tpkt);
+}
+
+TEST_F(StackTest, DeactivationReleasesTheSocketBottomLast) {
+  feed({3, 0, 0, 7});
+  ASSERT_TRUE(drain());
+  EXPECT_TRUE(tpkt->frame_pending());
+  ep.deactivate();
+  EXPECT_FALSE(tpkt->frame_pending());
+  EXPECT_EQ(tpkt->state(), Tpkt_protocol::st_idle);
+  EXPECT_FALSE(strm->attached());
+  ASSERT_EQ(ep.statuses.size(), 1u);
+  EXPECT_EQ(ep.statuses[0], "success");
+  EXPECT_TRUE(ep.ok[0]);
+  EXPECT_EQ(ep.from[0], strm);
+}
+
+TEST(Stack, ActivationWithoutSocketFails) {
+  Endpoint ep;
+  StrmProtocol* strm =
+      static_cast<StrmProtocol*>(ep.add_protocol_tail(new StrmProtocol));
+  Tpkt_protocol* tpkt =
+      static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
+  ep.activate();
+  ASSERT_EQ(ep.statuses.size(), 1u);
+  EXPECT_EQ(ep.statuses[0], "fd not attached");
+  EXPECT_FALSE(ep.ok[0]);
+  EXPECT_EQ(ep.from[0], tpkt);
+  EXPECT_FALSE(strm->attached());
+}
+
+TEST(Stack, AttachKeepsItsOwnDuplicate) {
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  Fd mine(sv[0]), other(sv[1]);
+  StrmProtocol strm;
+  strm.attach(mine);
+  ASSERT_TRUE(strm.attached());
+  EXPECT_NE(strm.fd(), mine.get());
+  EXPECT_GT(strm.sendbuf_space(), 0);
+  EXPECT_GT(strm.recvbuf_space(), 0);
+  EXPECT_EQ(strm.inq_space(), 0);
+  EXPECT_FALSE(strm.send_queue_mode());
+  EXPECT_EQ(strm.free_space(), strm.sendbuf_space() - strm.outq_space());
+  strm.release();
+  EXPECT_FALSE(strm.attached());
+  EXPECT_TRUE(mine.NonBlock());  // the caller's descriptor is still open
+}
+
+}  // namespace
+
+namespace {
+
+// A family that reacts to the first body by deactivating or by deleting
+// its TPKT layer, as an endpoint dropping its connection would.
+class Reacting : public ProtocolsFamily {
+ public:
+  void on_message(Packet& p) override {
+    bodies.push_back(hex(bytes_of(p)));
+    if (action == 1) deactivate();
+    if (action == 2) delete top();
+  }
+  int action = 0;
+  std::vector<std::string> bodies;
+};
+
+class TpktReentryTest : public PoolTest {};
+
+TEST_F(TpktReentryTest, InputAfterAResetDuringDeliveryIsDropped) {
+  for (int action : {1, 2}) {
+    SCOPED_TRACE(action);
+    Reacting ep;
+    Tpkt_protocol* tpkt =
+        static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
+    ep.action = action;
+    Packet in;
+    in.reserve_head(0);
+    u8 const two[] = {3, 0, 0, 5, 1, 3, 0, 0, 5, 2, 3, 0};
+    in.put(two, sizeof two);
+    ep.receive(in);
+    EXPECT_EQ(ep.bodies, std::vector<std::string>({"01"}));
+    if (action == 1) {
+      EXPECT_EQ(tpkt->state(), Tpkt_protocol::st_idle);
+      EXPECT_FALSE(tpkt->frame_pending());
+    } else {
+      EXPECT_EQ(ep.layers(), 0u);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+#include "core/childwait.h"
+
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/ipc.h"
+#include "core/timer.h"
+
+namespace {
+
+// Each test gets a freshly activated watcher and leaves none behind, so
+// the loop has nothing attached afterwards and SIGCHLD is back to default.
+class ChildWaitTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ChildWait::Cleanup();
+        ChildWait::Initialize();
+        ChildWait::Activate();
+        ASSERT_NE(nullptr, ChildWaitService::childWaitService);
+        ASSERT_TRUE(ChildWaitService::childWaitService->writeEnd);
+    }
+    void TearDown() override
+    {
+        ChildWait::Cleanup();
+        IPC::Signal::system(SIGCHLD);
+        ChildWait::Initialize();
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+    }
+
+    // Runs the loop until `done` says so or 5 s pass.
+    template <class Done>
+    void RunUntil(Done done)
+    {
+        struct Watch {
+            void OnDpc()
+            {
+                if ((*check)()) {
+                    multiplexer.terminate();
+                    dpc.Deactivate();
+                }
+            }
+            void OnTimeout()
+            {
+                timedOut = true;
+                multiplexer.terminate();
+                wake.set(1, &Watch::OnWake, this);
+            }
+            void OnWake() {}
+            std::function<bool()>* check;
+            Dpc dpc;
+            Timer timeout;
+            Timer wake;
+            bool timedOut = false;
+        } watch;
+        std::function<bool()> check = done;
+        watch.check = &check;
+        watch.dpc.Bind(&watch, &Watch::OnDpc);
+        watch.dpc.Activate();
+        watch.timeout.set(5000, &Watch::OnTimeout, &watch);
+        ::testing::internal::CaptureStderr();  // the log stream lines
+        multiplexer.run(false, true);
+        log = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(watch.timedOut) << log;
+    }
+
+    static pid_t Spawn(int code)
+    {
+        pid_t pid = ::fork();
+        if (pid == 0) ::_exit(code);
+        return pid;
+    }
+
+    std::string log;
+};
+
+struct Child {
+    void OnExit(int s)
+    {
+        status = s;
+        ++calls;
+    }
+    ChildWait wait;
+    int status = -1;
+    int calls = 0;
+};
+
+}  // namespace
+
+TEST_F(ChildWaitTest, HandlerGetsTheRawWaitStatusInTheLoop)
+{
+    Child c;
+    c.wait.Bind(&c, &Child::OnExit);
+    pid_t pid = Spawn(7);
+    ASSERT_GT(pid, 0);
+    c.wait.Attach(pid);
+    EXPECT_TRUE(c.wait.listed());
+    RunUntil([&] { return c.calls > 0; });
+    ASSERT_EQ(1, c.calls);
+    EXPECT_TRUE(WIFEXITED(c.status));
+    EXPECT_EQ(7, WEXITSTATUS(c.status));
+    EXPECT_FALSE(c.wait.listed());
+    EXPECT_NE(std::string::npos,
+              log.find("terminate child process, pid=" + std::to_string(pid) +
+                       " status=" + std::to_string(c.status) + "\n"));
+}
+
+TEST_F(ChildWaitTest, KilledChildGivesItsSignal)
+{
+    Child c;
+    c.wait.Bind(&c, &Child::OnExit);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    c.wait.Attach(pid);
+    ::kill(pid, SIGKILL);
+    RunUntil([&] { return c.calls > 0; });
+    EXPECT_TRUE(WIFSIGNALED(c.status));
+    EXPECT_EQ(SIGKILL, WTERMSIG(c.status));
+}
+
+// The exit queue holds only a few records (net.unix.max_dgram_qlen is often
+// 10): children whose records do not fit wait as zombies until the loop has
+// read the queue, and none is lost.
+TEST_F(ChildWaitTest, BurstOfThirtyChildren)
+{
+    const int kChildren = 30;
+    std::vector<std::unique_ptr<Child>> children;
+    std::vector<pid_t> pids;
+    for (int i = 0; i < kChildren; ++i) {
+        children.emplace_back(new Child);
+        children.back()->wait.Bind(children.back().get(), &Child::OnExit);
+        pid_t pid = Spawn(i + 1);
+        ASSERT_GT(pid, 0);
+        pids.push_back(pid);
+        children.back()->wait.Attach(pid);
+    }
+    auto served = [&] {
+        int n = 0;
+        for (auto& c : children) n += c->calls;
+        return n;
+    };
+    RunUntil([&] { return served() == kChildren; });
+    ASSERT_EQ(kChildren, served());
+    for (int i = 0; i < kChildren; ++i) {
+        EXPECT_EQ(1, children[i]->calls) << i;
+        EXPECT_TRUE(WIFEXITED(children[i]->status));
+        EXPECT_EQ(i + 1, WEXITSTATUS(children[i]->status));
+    }
+    EXPECT_EQ(-1, ::waitpid(-1, nullptr, WNOHANG));  // every child reaped
+    EXPECT_EQ(ECHILD, errno);
+}
+
+TEST_F(ChildWaitTest, BurstWithATinySendBuffer)
+{
+    int size = 1;
+    ::setsockopt(ChildWaitService::childWaitService->writeEnd.get(), SOL_SOCKET, SO_SNDBUF, &size,
+                 sizeof size);
+    const int kChildren = 30;
+    std::vector<std::unique_ptr<Child>> children;
+    for (int i = 0; i < kChildren; ++i) {
+        children.emplace_back(new Child);
+        children.back()->wait.Bind(children.back().get(), &Child::OnExit);
+        children.back()->wait.Attach(Spawn(100 + i));
+    }
+    auto served = [&] {
+        int n = 0;
+        for (auto& c : children) n += c->calls;
+        return n;
+    };
+    RunUntil([&] { return served() == kChildren; });
+    ASSERT_EQ(kChildren, served());
+    for (int i = 0; i < kChildren; ++i) EXPECT_EQ(100 + i, WEXITSTATUS(children[i]->status));
+}
+
+TEST_F(ChildWaitTest, ChildEndingBeforeItsRegistrationIsOnlyLogged)
+{
+    pid_t pid = Spawn(3);
+    ::usleep(50000);
+    Child late;
+    late.wait.Bind(&late, &Child::OnExit);
+    Child marker;
+    marker.wait.Bind(&marker, &Child::OnExit);
+    marker.wait.Attach(Spawn(4));
+    RunUntil([&] { return marker.calls > 0; });
+    EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
+    late.wait.Attach(pid);  // too late: its record has gone by
+    EXPECT_EQ(0, late.calls);
+}
+
+TEST_F(ChildWaitTest, TwoRegistrationsForOnePidOnlyTheFirstIsCalled)
+{
+    Child first, second;
+    first.wait.Bind(&first, &Child::OnExit);
+    second.wait.Bind(&second, &Child::OnExit);
+    pid_t pid = Spawn(0);
+    first.wait.Attach(pid);
+    second.wait.Attach(pid);
+    RunUntil([&] { return first.calls > 0; });
+    EXPECT_EQ(1, first.calls);
+    EXPECT_EQ(0, second.calls);
+    EXPECT_TRUE(second.wait.listed());
+}
+
+TEST_F(ChildWaitTest, HandlerMayDestroyItsOwnRegistration)
+{
+    struct SelfDestruct {
+        void OnExit(int)
+        {
+            wait.reset();
+            ++calls;
+        }
+        std::unique_ptr<ChildWait> wait{new ChildWait};
+        int calls = 0;
+    } s;
+    s.wait->Bind(&s, &SelfDestruct::OnExit);
+    s.wait->Attach(Spawn(0));
+    RunUntil([&] { return s.calls > 0; });
+    EXPECT_EQ(1, s.calls);
+    EXPECT_EQ(nullptr, s.wait);
+}
+
+TEST_F(ChildWaitTest, RebindingReplacesTheHandlerAndUnusedRegistrationsAreHarmless)
+{
+    {
+        ChildWait never;  // neither bound nor attached
+        never.Detach();
+    }
+    Child a, b;
+    ChildWait w;
+    w.Bind(&a, &Child::OnExit);
+    w.Bind(&b, &Child::OnExit);
+    w.Attach(Spawn(9));
+    RunUntil([&] { return b.calls > 0; });
+    EXPECT_EQ(0, a.calls);
+    EXPECT_EQ(1, b.calls);
+    EXPECT_EQ(9, WEXITSTATUS(b.status));
+}
+
+TEST_F(ChildWaitTest, DetachedRegistrationIsNotCalled)
+{
+    Child c, marker;
+    c.wait.Bind(&c, &Child::OnExit);
+    marker.wait.Bind(&marker, &Child::OnExit);
+    c.wait.Attach(Spawn(1));
+    c.wait.Detach();
+    EXPECT_FALSE(c.wait.listed());
+    marker.wait.Attach(Spawn(2));
+    RunUntil([&] { return marker.calls > 0; });
+    ::usleep(20000);
+    RunUntil([&] { return true; });
+    EXPECT_EQ(0, c.calls);
+}

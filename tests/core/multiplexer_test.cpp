@@ -1,0 +1,621 @@
+#include "core/multiplexer.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/timer.h"
+
+namespace {
+
+// A pipe whose read end an Event can poll.
+struct Pipe {
+    Pipe()
+    {
+        int p[2];
+        EXPECT_EQ(0, ::pipe2(p, O_CLOEXEC | O_NONBLOCK));
+        rd.reset(p[0]);
+        wr.reset(p[1]);
+    }
+    void fill() { ASSERT_EQ(1, ::write(wr.get(), "x", 1)); }
+    Fd rd;
+    Fd wr;
+};
+
+// Stops the loop after `ms`; a short timer left behind wakes the poll that
+// follows the stop, and dies with the Stopper.
+struct Stopper {
+    explicit Stopper(unsigned ms) { stop.set(ms, &Stopper::OnStop, this); }
+    void OnStop()
+    {
+        multiplexer.terminate();
+        wake.set(1, &Stopper::OnWake, this);
+    }
+    void OnWake() {}
+    Timer stop;
+    Timer wake;
+};
+
+// Records every call of its event with the events it got.
+struct Probe {
+    Probe(std::vector<std::string>* log, const std::string& name) : log(log), tag(name)
+    {
+        ev.Bind(name, &Probe::OnEvent, this);
+    }
+    void OnEvent(int, short revents)
+    {
+        log->push_back(tag + ":" + std::to_string(revents));
+        if (action) action();
+    }
+    std::vector<std::string>* log;
+    std::string tag;
+    Event ev;
+    std::function<void()> action;
+};
+
+class MultiplexerTest : public ::testing::Test {
+protected:
+    void TearDown() override { Mux::g_tv_time = Mux::timeval(); }
+};
+
+}  // namespace
+
+// ------------------------------------------------------------------ Fd
+
+TEST(Fd, CopyTakesADuplicateThatClosesOnExec)
+{
+    Pipe p;
+    Fd copy(p.rd);
+    ASSERT_GE(copy.get(), 0);
+    EXPECT_NE(copy.get(), p.rd.get());
+    EXPECT_TRUE(::fcntl(copy.get(), F_GETFD) & FD_CLOEXEC);
+    Fd assigned;
+    assigned = copy;
+    EXPECT_GE(assigned.get(), 0);
+    EXPECT_NE(assigned.get(), copy.get());
+}
+
+TEST(Fd, EmptyObject)
+{
+    Fd empty;
+    EXPECT_FALSE(empty);
+    EXPECT_EQ(-1, empty.dup());
+    errno = 0;
+    EXPECT_EQ(-1, empty.close());
+    EXPECT_EQ(EBADF, errno);
+    EXPECT_FALSE(empty.NonBlock());
+    Fd copy(empty);
+    EXPECT_EQ(-1, copy.get());
+}
+
+TEST(Fd, CloseAndDestructorClose)
+{
+    int raw;
+    {
+        Pipe p;
+        raw = p.rd.get();
+        EXPECT_EQ(0, p.rd.close());
+        EXPECT_EQ(-1, p.rd.get());
+        EXPECT_EQ(-1, ::fcntl(raw, F_GETFD));
+        raw = p.wr.get();
+    }
+    EXPECT_EQ(-1, ::fcntl(raw, F_GETFD));
+}
+
+TEST(Fd, ModeHelpers)
+{
+    Pipe p;
+    EXPECT_TRUE(BlockMode(p.rd.get()));
+    EXPECT_FALSE(::fcntl(p.rd.get(), F_GETFL) & O_NONBLOCK);
+    EXPECT_TRUE(p.rd.NonBlock());
+    EXPECT_TRUE(::fcntl(p.rd.get(), F_GETFL) & O_NONBLOCK);
+    SetCloexec(p.wr.get(), false);
+    EXPECT_FALSE(::fcntl(p.wr.get(), F_GETFD) & FD_CLOEXEC);
+    SetCloexec(p.wr.get(), true);
+    EXPECT_TRUE(::fcntl(p.wr.get(), F_GETFD) & FD_CLOEXEC);
+    EXPECT_FALSE(NonBlockMode(-1));
+    EXPECT_FALSE(BlockMode(-1));
+}
+
+// ---------------------------------------------------------------- lists
+
+namespace {
+struct Node : F_dual_list_item<Node> {
+    explicit Node(int k = 0, int id = 0) : key(k), id(id) {}
+    int compare(const Node* o) const { return key - o->key; }
+    int key;
+    int id;
+};
+
+std::vector<int> Ids(const F_dual_list<Node>& l)
+{
+    std::vector<int> ids;
+    for (const Node& n : l) ids.push_back(n.id);
+    return ids;
+}
+}  // namespace
+
+TEST(DualList, InsertRemoveAndMerge)
+{
+    Node a(0, 1), b(0, 2), c(0, 3), d(0, 4);
+    F_dual_list<Node> l;
+    l.push_back(&a);
+    l.insert_to_tail(&c);
+    l.insert_after(&a, &b);
+    l.insert_to_head(&d);
+    EXPECT_EQ((std::vector<int>{4, 1, 2, 3}), Ids(l));
+    EXPECT_EQ(4u, l.size());
+    l.remove(&d);
+    l.remove(&c);
+    EXPECT_EQ((std::vector<int>{1, 2}), Ids(l));
+    EXPECT_EQ(&b, l.tail);
+    EXPECT_EQ(&a, l.remove_from_head());
+    EXPECT_EQ(&b, l.remove_from_head());
+    EXPECT_EQ(nullptr, l.remove_from_head());
+    EXPECT_TRUE(l.empty());
+
+    F_dual_list<Node> other;
+    other.push_back(&c);
+    l.merge(other);
+    EXPECT_EQ((std::vector<int>{3}), Ids(l));
+    EXPECT_TRUE(other.empty());
+}
+
+TEST(DualList, InitFromArray)
+{
+    Node nodes[3] = {Node(0, 7), Node(0, 8), Node(0, 9)};
+    F_dual_list<Node> l;
+    l.init(nodes, 3);
+    EXPECT_EQ((std::vector<int>{7, 8, 9}), Ids(l));
+    EXPECT_EQ(3u, l.size());
+}
+
+TEST(SortedList, InsertsByKeyEqualKeysFirstInFirstOut)
+{
+    Node n1(5, 1), n2(3, 2), n3(5, 3), n4(1, 4), n5(9, 5);
+    F_sorted_list<Node> l;
+    for (Node* n : {&n1, &n2, &n3, &n4, &n5}) l.insert_to_tail_by_grown(n);
+    EXPECT_EQ((std::vector<int>{4, 2, 1, 3, 5}), Ids(l));
+    EXPECT_EQ(5u, l.count());
+}
+
+// -------------------------------------------------------------- Measure
+
+TEST(Measure, FirstSampleSetsAllThenMinMaxLast)
+{
+    Mux::timeval t;
+    t.tv_sec = 1000;
+    Mux::g_tv_time = t;
+    Measure m;
+    m.begin();
+    Mux::g_tv_time.tv_usec = 30;
+    EXPECT_EQ(30u, m.end());
+    m.begin();
+    Mux::g_tv_time.tv_usec = 40;
+    m.end();
+    m.begin();
+    Mux::g_tv_time.tv_usec = 90;
+    m.end();
+    Mux::g_tv_time = Mux::timeval();
+    std::ostringstream out;
+    out << m;
+    EXPECT_EQ("min=10 max=50 avg=50 counter=3", out.str());
+    std::ostringstream fresh;
+    fresh << Measure();
+    EXPECT_EQ("min=0 max=0 avg=0 counter=0", fresh.str());
+}
+
+TEST(PollEventAsText, NamesJoinedByBars)
+{
+    EXPECT_EQ("POLLIN|POLLOUT", PollEventAsText(POLLIN | POLLOUT));
+    EXPECT_EQ("", PollEventAsText(0));
+    EXPECT_EQ("POLLERR|POLLHUP|POLLNVAL", PollEventAsText(POLLHUP | POLLNVAL | POLLERR));
+    EXPECT_EQ("POLLPRI|POLLMSG", PollEventAsText(POLLMSG | POLLPRI));
+}
+
+// ---------------------------------------------------------------- Event
+
+TEST_F(MultiplexerTest, EventPollsItsOwnDuplicate)
+{
+    Pipe p;
+    std::vector<std::string> log;
+    Probe probe(&log, "probe");
+    probe.ev.Schedule(p.rd, POLLIN);
+    EXPECT_TRUE(multiplexer.event_exists(&probe.ev));
+    EXPECT_NE(probe.ev.fd.get(), p.rd.get());
+    p.rd.close();  // the caller's copy goes; the event still polls its own
+
+    p.fill();
+    probe.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"probe:" + std::to_string(POLLIN)}), log);
+    EXPECT_EQ(1u, probe.ev.count);
+
+    probe.ev.Release();
+    EXPECT_FALSE(multiplexer.event_exists(&probe.ev));
+    EXPECT_EQ(-1, probe.ev.fd.get());
+}
+
+TEST_F(MultiplexerTest, EveryHandlerIsCalledInAttachOrderWithItsOwnEvents)
+{
+    Pipe idle, ready;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b");
+    a.ev.Schedule(idle.rd, POLLIN);
+    b.ev.Schedule(ready.rd, POLLIN);
+    ready.fill();
+    b.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"a:0", "b:" + std::to_string(POLLIN)}), log);
+    EXPECT_EQ(0u, a.ev.count);
+    EXPECT_EQ(1u, b.ev.count);
+}
+
+TEST_F(MultiplexerTest, TimedOutPassCallsNoHandler)
+{
+    Pipe idle;
+    std::vector<std::string> log;
+    Probe a(&log, "a");
+    a.ev.Schedule(idle.rd, POLLIN);
+    Stopper stop(20);
+    multiplexer.run(false, true);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(MultiplexerTest, EventWithEmptyMaskIsCalledButNeverCounted)
+{
+    Pipe idle, ready;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b");
+    a.ev.Schedule(idle.rd, 0);
+    b.ev.Schedule(ready.rd, POLLIN);
+    ready.fill();
+    b.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ(2u, log.size());
+    EXPECT_EQ(0u, a.ev.count);
+}
+
+TEST_F(MultiplexerTest, HandlerDetachingItselfAndAnother)
+{
+    Pipe p1, p2, p3;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
+    a.ev.Schedule(p1.rd, POLLIN);
+    b.ev.Schedule(p2.rd, POLLIN);
+    c.ev.Schedule(p3.rd, POLLIN);
+    p1.fill();
+    p2.fill();
+    p3.fill();
+    a.action = [&] {
+        a.ev.Release();
+        b.ev.Release();
+    };
+    c.action = [] { multiplexer.terminate(); };
+    ::testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    EXPECT_EQ("Mux: terminating...\n", ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ((std::vector<std::string>{"a:1", "c:1"}), log);
+    EXPECT_FALSE(multiplexer.event_exists(&a.ev));
+    EXPECT_FALSE(multiplexer.event_exists(&b.ev));
+    EXPECT_TRUE(multiplexer.event_exists(&c.ev));
+}
+
+TEST_F(MultiplexerTest, HandlerDestroyingItself)
+{
+    Pipe p1, p2;
+    std::vector<std::string> log;
+    auto a = std::make_unique<Probe>(&log, "a");
+    Probe b(&log, "b");
+    a->ev.Schedule(p1.rd, POLLIN);
+    b.ev.Schedule(p2.rd, POLLIN);
+    p1.fill();
+    Probe* raw = a.get();
+    raw->action = [&] { a.reset(); };
+    b.action = [] { multiplexer.terminate(); };
+    ::testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    EXPECT_EQ("Mux: terminating...\n", ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0"}), log);
+}
+
+TEST_F(MultiplexerTest, HandlerAttachedDuringDispatchIsPolledFromTheNextPassAtTheTail)
+{
+    Pipe p1, p2, p3;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b"), late(&log, "late");
+    a.ev.Schedule(p1.rd, POLLIN);
+    b.ev.Schedule(p2.rd, POLLIN);
+    p1.fill();
+    p3.fill();
+    int passes = 0;
+    a.action = [&] {
+        if (passes++ == 0) late.ev.Schedule(p3.rd, POLLIN);
+    };
+    late.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0", "a:1", "b:0", "late:1"}), log);
+}
+
+TEST_F(MultiplexerTest, StopDuringDispatchEndsItBeforeTheNextHandler)
+{
+    Pipe p1, p2, p3;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
+    a.ev.Schedule(p1.rd, POLLIN);
+    b.ev.Schedule(p2.rd, POLLIN);
+    c.ev.Schedule(p3.rd, POLLIN);
+    p1.fill();
+    b.action = [] { multiplexer.terminate(); };
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    multiplexer.run(false, true);
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0"}), log);
+    for (Probe* p : {&a, &b, &c}) EXPECT_TRUE(multiplexer.event_exists(&p->ev));
+
+    // Every handler is still polled, in the original order, on a later run.
+    log.clear();
+    b.action = nullptr;
+    c.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0", "c:0"}), log);
+}
+
+// The second deferred-call run of a pass comes after the poll set was built;
+// what it detaches or attaches must not shift the poll results onto other
+// handlers.
+TEST_F(MultiplexerTest, PollResultsReachTheirOwnHandlerAfterTheDeferredCallsChangeTheSet)
+{
+    Pipe pa, pb, pc;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
+    a.ev.Schedule(pa.rd, POLLIN);
+    b.ev.Schedule(pb.rd, POLLIN);
+    pb.fill();
+
+    struct Meddler {
+        void OnDpc()
+        {
+            if (++calls < 2) return;  // the run just before the first poll
+            a->ev.Release();
+            c->ev.Schedule(pc->rd, POLLIN);
+            dpc.Deactivate();
+        }
+        int calls = 0;
+        Probe* a;
+        Probe* c;
+        Pipe* pc;
+        Dpc dpc;
+    } meddler;
+    meddler.a = &a;
+    meddler.c = &c;
+    meddler.pc = &pc;
+    meddler.dpc.Bind(&meddler, &Meddler::OnDpc);
+    meddler.dpc.Activate();
+
+    c.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"b:" + std::to_string(POLLIN), "b:" + std::to_string(POLLIN),
+                                        "c:0"}),
+              log);
+}
+
+TEST_F(MultiplexerTest, DeferredCallDeletingAPolledHandlerBeforeThePoll)
+{
+    Pipe pa, pb;
+    std::vector<std::string> log;
+    auto a = std::make_unique<Probe>(&log, "a");
+    Probe b(&log, "b");
+    a->ev.Schedule(pa.rd, POLLIN);
+    b.ev.Schedule(pb.rd, POLLIN);
+    pb.fill();
+    struct Killer {
+        void OnDpc()
+        {
+            if (++calls < 2) return;
+            victim->reset();
+            dpc.Deactivate();
+        }
+        int calls = 0;
+        std::unique_ptr<Probe>* victim;
+        Dpc dpc;
+    } killer;
+    killer.victim = &a;
+    killer.dpc.Bind(&killer, &Killer::OnDpc);
+    killer.dpc.Activate();
+    b.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"b:" + std::to_string(POLLIN)}), log);
+}
+
+TEST_F(MultiplexerTest, DuplicateAttachIsReportedAndIgnored)
+{
+    Pipe p;
+    std::vector<std::string> log;
+    Probe a(&log, "dup probe");
+    a.ev.Schedule(p.rd, POLLIN);
+    ::testing::internal::CaptureStderr();
+    multiplexer.attach(&a.ev);
+    EXPECT_EQ("duplicate multiplexer attach \"dup probe\" ignored.\n",
+              ::testing::internal::GetCapturedStderr());
+    a.ev.Release();
+    EXPECT_FALSE(multiplexer.event_exists(&a.ev));
+}
+
+TEST_F(MultiplexerTest, DestroyedHandlerLeavesTheLoop)
+{
+    struct Plain : EventHandler {
+        void shedule_event(pollfd& p) override { p.fd = -1; }
+        void svc_event(short) override {}
+    };
+    auto h = std::make_unique<Plain>();
+    Plain* raw = h.get();
+    multiplexer.attach(raw);
+    EXPECT_TRUE(raw->attached);
+    EXPECT_TRUE(multiplexer.event_exists(raw));
+    ::testing::internal::CaptureStderr();
+    h.reset();
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(multiplexer.event_exists(raw));
+}
+
+TEST_F(MultiplexerTest, DetachOfAnUnknownHandlerIsReported)
+{
+    Event e;
+    e.name = "stranger";
+    ::testing::internal::CaptureStderr();
+    multiplexer.detach(&e);
+    EXPECT_EQ("indvalid Multiplexer::detach stranger\n", ::testing::internal::GetCapturedStderr());
+}
+
+TEST_F(MultiplexerTest, RescheduleMovesToTheTail)
+{
+    Pipe p1, p2;
+    std::vector<std::string> log;
+    Probe a(&log, "a"), b(&log, "b");
+    a.ev.Schedule(p1.rd, POLLIN);
+    b.ev.Schedule(p2.rd, POLLIN);
+    a.ev.Schedule(a.ev.fd, POLLIN | POLLPRI);  // its own descriptor: kept
+    EXPECT_GE(a.ev.fd.get(), 0);
+    EXPECT_EQ(POLLIN | POLLPRI, a.ev.events);
+    p1.fill();
+    a.action = [] { multiplexer.terminate(); };
+    multiplexer.run(false, true);
+    EXPECT_EQ((std::vector<std::string>{"b:0", "a:1"}), log);
+}
+
+TEST_F(MultiplexerTest, SleepsUntilTheTimerWithoutAnyHandler)
+{
+    uint32_t start = Mux::milliseconds();
+    Stopper stop(30);
+    multiplexer.run(false, true);
+    EXPECT_GE(Mux::milliseconds() - start, 30u);
+}
+
+TEST_F(MultiplexerTest, MissingWatchdogDeviceIsReportedAndTheLoopRunsWithout)
+{
+    if (::access("/dev/misc/gw-wd", F_OK) == 0) GTEST_SKIP() << "a watchdog device is present";
+    Stopper stop(10);
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    multiplexer.run(true, true);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ("Mux: fail to open watchdog: No such file or directory\nMux: terminating...\n",
+              ::testing::internal::GetCapturedStderr());
+    multiplexer.resetWD();  // closed: nothing happens
+}
+
+TEST_F(MultiplexerTest, FrozenClockStillRuns)
+{
+    Stopper stop(10);
+    multiplexer.run(false, false);
+    EXPECT_NE(0u, Mux::g_tv_time.tv_sec);
+}
+
+using MultiplexerDeathTest = MultiplexerTest;
+
+namespace {
+struct Unpolled : EventHandler {
+    void shedule_event(pollfd& p) override { p.fd = -1; }
+    void svc_event(short) override {}
+};
+
+void LimitDescriptors(rlim_t n)
+{
+    rlimit lim;
+    lim.rlim_cur = lim.rlim_max = n;
+    ::setrlimit(RLIMIT_NOFILE, &lim);
+}
+}  // namespace
+
+TEST_F(MultiplexerDeathTest, NothingToWaitForIsAHang)
+{
+    EXPECT_DEATH(
+        {
+            ::alarm(5);
+            multiplexer.run(false, true);
+        },
+        "multiplexer: system hang detected!!!");
+}
+
+TEST_F(MultiplexerDeathTest, PollFailureAborts)
+{
+    EXPECT_DEATH(
+        {
+            ::alarm(5);
+            // poll rejects more records than the descriptor limit, even
+            // records it would skip.
+            static Unpolled handlers[65];
+            for (Unpolled& h : handlers) h.mux_attach();
+            LimitDescriptors(64);
+            multiplexer.run(false, true);
+        },
+        "multiplexer poll failed: Invalid argument");
+}
+
+// ------------------------------------------------------------------ dump
+
+TEST_F(MultiplexerTest, DumpWritesTimingLinesAndTheTableOfPolledEvents)
+{
+    Pipe p1, p2;
+    Event named;
+    struct Owner {
+        void On(int, short) {}
+    } owner;
+    named.Bind("Test::OnSocketEvent", &Owner::On, &owner);
+    named.Schedule(p1.rd, POLLIN | POLLOUT);
+    Event unbound;
+    unbound.name = "a name far longer than the forty characters of its column";
+    unbound.Schedule(p2.rd, POLLIN);
+    Stopper stop(5);  // one pass moves both into the polled list
+    multiplexer.run(false, true);
+
+    std::ostringstream out;
+    multiplexer.dump(out);
+    std::string text = out.str();
+
+    const char* heads[] = {"dpc transition measurement (min/max/cur/counter): min=",
+                           "event transition measurement (min/max/cur/counter): min=",
+                           "timer transition measurement (min/max/cur/counter): min="};
+    size_t pos = 0;
+    for (const char* h : heads) {
+        ASSERT_EQ(0u, text.compare(pos, std::strlen(h), h)) << text;
+        pos = text.find('\n', pos) + 1;
+    }
+
+    auto dashes = [](int n) { return std::string(n, '-'); };
+    auto spaces = [](int n) { return std::string(n, ' '); };
+    std::string rule = "+" + dashes(40) + "+" + dashes(30) + "+" + dashes(10) + "+" + dashes(10) +
+                       "+" + dashes(5) + "+" + dashes(60) + "+\n";
+    std::string header = "|" + spaces(18) + "name" + spaces(18) + "|" + spaces(12) + "events" +
+                         spaces(12) + "|" + spaces(2) + "count" + spaces(3) + "|" + spaces(1) +
+                         "handler" + spaces(2) + "|" + " fd  " + "|" + spaces(26) + "measure" +
+                         spaces(27) + "|\n";
+    auto fdCell = [](int fd) {
+        std::string t = std::to_string(fd);
+        int rest = 5 - int(t.size());
+        return std::string(rest / 2, ' ') + t + std::string((rest + 1) / 2, ' ');
+    };
+    std::string measure = "min=0 max=0 avg=0 counter=0";  // 27 characters
+    std::string row1 = "|" + spaces(10) + "Test::OnSocketEvent" + spaces(11) + "|" + spaces(8) +
+                       "POLLIN|POLLOUT" + spaces(8) + "|" + spaces(4) + "0" + spaces(5) + "|" +
+                       spaces(1) + "attached" + spaces(1) + "|" + fdCell(named.fd.get()) + "|" +
+                       spaces(16) + measure + spaces(17) + "|\n";
+    std::string row2 = "|a name far longer than the forty charact|" + spaces(12) + "POLLIN" +
+                       spaces(12) + "|" + spaces(4) + "0" + spaces(5) + "|unattached|" +
+                       fdCell(unbound.fd.get()) + "|" + spaces(16) + measure + spaces(17) + "|\n";
+    std::string table = rule + header + rule + row1 + row2 + rule + "\n";
+    ASSERT_GE(text.size(), table.size());
+    EXPECT_EQ(table, text.substr(text.size() - table.size())) << text;
+}
