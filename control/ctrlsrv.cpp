@@ -100,6 +100,7 @@ void Server::Bind(Service* service) {
 
 bool Server::Activate(Control::Service* endpoint) {
   Deactivate();
+  if (!endpoint) return false;
   transport_ = endpoint;
   transport_->service_name("server");
   transport_->Bind(this);

@@ -165,6 +165,7 @@ class Module:
         self.path = path
         self.imports = {}      # type name -> module name
         self.import_order = []
+        self.import_lines = {}  # module name -> line of its IMPORTS entry
         self.assignments = []
         self.by_name = {}
 
@@ -303,7 +304,9 @@ class Parser:
                     continue
                 break
             self.expect_kw("FROM")
-            src = self.expect_id("a module name").text
+            src_tok = self.expect_id("a module name")
+            src = src_tok.text
+            module.import_lines.setdefault(src, src_tok.line)
             if self.is_sym("{"):
                 raise self.unsupported("module object identifier in IMPORTS")
             if src not in module.import_order:
@@ -864,7 +867,7 @@ class Emitter:
         self.h.append("")
         self.h.append('#include "asn1/asn1.h"')
         for imp in m.import_order:
-            self.gen.load_module(imp, m.path, 0)
+            self.gen.load_module(imp, m.path, m.import_lines[imp])
             self.h.append('#include "%s/%s.h"' % (self.gen.include_prefix, imp))
         self.h.append("")
         self.h.append("namespace %s {" % m.name)

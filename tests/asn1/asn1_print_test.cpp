@@ -60,7 +60,7 @@ TEST(ValueNotation, Texts) {
          return v;
        },
        "'10010'B"},
-      {"OCTET STRING", [] { return Value(new ASN1::OCTET_STRING(unhex("0a ff 00"))); }, "'0aff00'H"},
+      {"OCTET STRING", [] { return Value(new ASN1::OCTET_STRING(unhex("0a ff 00"))); }, "'0a ff 00'H"},
       {"empty OCTET STRING", [] { return Value(new ASN1::OCTET_STRING); }, "''H"},
       {"IA5String unescaped", [] { return Value(new ASN1::IA5String("a\"b")); }, "\"a\"b\""},
       {"BMPString", [] { return Value(new ASN1::BMPString(L"hi")); }, "\"hi\""},

@@ -244,7 +244,7 @@ TEST(Enumerated, Values) {
   g = Gain::min;
   EXPECT_STREQ("rtx1", g.getName());  // the first entry with the value
   g = Gain::mux;
-  EXPECT_STREQ("mux", g.getName());
+  EXPECT_STREQ("mux=11", g.getName());
   g = Gain::extra;
   EXPECT_EQ(nullptr, g.getName());  // above the root
   Standby s;

@@ -169,6 +169,11 @@ TEST_F(Running, ConfigurationFileIsRead) {
 TEST_F(Running, Sigusr2WritesTheStatusFile) {
   Start();
   EXPECT_FALSE(sandbox_.Exists("/var/log/server-status"));
+  // The first ping follows the loop's first poll: its handlers are in the
+  // table from then on.
+  SimControl board;
+  ASSERT_TRUE(board.Connect(daemon_.simSocket()));
+  ASSERT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(blackbox::WaitFor([&] { return Status().find("measure") != std::string::npos; }));
   std::string status = Status();
