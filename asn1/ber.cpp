@@ -1,6 +1,7 @@
 #include "asn1/ber.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 namespace ASN1 {

@@ -64,6 +64,9 @@ bool Service::Activate() {
 }
 
 void Service::Deactivate() {
+  // A close still waiting to be reported must not bring a stopped endpoint
+  // back to life (a connector would even start reconnecting).
+  deactivateDpc_.Deactivate();
   ImplDeactivate();
   state_ = State::Idle;
 }

@@ -127,8 +127,7 @@ void CheckSignals()
 bool ParsePort(const char* text, int* port)
 {
     errno = 0;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
+    long value = std::strtol(text, nullptr, 10);
     if (errno == ERANGE || value < 0 || value > 65535) return false;
     *port = static_cast<int>(value);
     return true;

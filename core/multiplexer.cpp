@@ -239,8 +239,9 @@ void Multiplexer::run(bool withWatchdog, bool liveClock)
         while (EventHandler* h = s.pending.remove_from_head()) s.active.insert_to_tail(h);
         build_pollset();
 
-        // 6. Nothing could ever wake us up.
-        if (wait < 0 && s.pollfds.empty()) hang();
+        // 6. Nothing could ever wake us up, unless a timer of this pass
+        // already asked us to stop.
+        if (wait < 0 && s.pollfds.empty() && !terminated) hang();
 
         // 7. The board resets itself when it hears nothing for too long.
         if (watchdog >= 0 && (wait < 0 || wait > kWatchdogMaxWait)) wait = kWatchdogMaxWait;
@@ -251,7 +252,7 @@ void Multiplexer::run(bool withWatchdog, bool liveClock)
         if (s.pollsetStale) build_pollset();
         int timerWait = next_timer_wait(Mux::milliseconds());
         if (timerWait >= 0 && (wait < 0 || timerWait < wait)) wait = timerWait;
-        if (wait < 0 && s.pollfds.empty()) hang();
+        if (wait < 0 && s.pollfds.empty() && !terminated) hang();
 
         // 9-10. A stop requested by a timer or deferred call of this pass
         // need not wait for the poll.

@@ -390,11 +390,11 @@ int Board::Open(const char* path, int flags) {
 }
 
 void Board::ServicePortLocked(DeviceSlot& slot, Port& port) {
-  std::vector<char> buf(65536);
+  if (rx_.empty()) rx_.resize(65536);
   for (;;) {
-    ssize_t n = recv(port.fd(), buf.data(), buf.size(), MSG_DONTWAIT);
+    ssize_t n = recv(port.fd(), rx_.data(), rx_.size(), MSG_DONTWAIT);
     if (n > 0) {
-      slot.device->OnWrite(port, std::string(buf.data(), static_cast<size_t>(n)));
+      slot.device->OnWrite(port, std::string(rx_.data(), static_cast<size_t>(n)));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -613,8 +613,13 @@ void Board::ServeClientLocked(Client& c) {
     std::vector<std::string> w = Words(line);
     long count = 0, ms = 0;
     if (!w.empty() && w[0] == "wait") {
-      if (w.size() != 5 || !Find(w[1]) || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms)) {
-        if (!SendAll(c.fd, "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n")) break;
+      std::string bad;
+      if (w.size() != 5 || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms))
+        bad = "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
+      else if (!Find(w[1]))
+        bad = "error no such device: " + w[1] + "\n";
+      if (!bad.empty()) {
+        if (!SendAll(c.fd, bad)) break;
         continue;
       }
       c.waiting = true;

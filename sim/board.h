@@ -166,6 +166,7 @@ class Board {
   std::string listenerPath_;
   int wake_[2] = {-1, -1};
   bool threadRunning_ = false;
+  std::vector<char> rx_;  // one packet from a device end
 };
 
 }  // namespace sim

@@ -151,6 +151,7 @@ const std::vector<Vector>& vectors() {
        },
        bytes({0x30, 0x07, 0x02, 0x01, 0x01, 0x02, 0x02, 0x01, 0x2C})},
       {"empty list", &intListInfo, nullptr, bytes({0x30, 0x00})},
+      {"empty sequence", &emptyInfo, nullptr, bytes({0x30, 0x00})},
       {"inner", &innerInfo, [](AbstractData& v) { field<BOOLEAN>(v, 0) = true; },
        bytes({0x30, 0x03, 0x80, 0x01, 0x01})},
       {"inner data", &innerInfo, [](AbstractData& v) { field<OCTET_STRING>(v, 1) = bytes({0xAB}); },
@@ -197,6 +198,17 @@ const std::vector<Vector>& vectors() {
       {"top full", &topInfo, fillTopFull,
        bytes({0x30, 0x17, 0xA2, 0x02, 0x80, 0x00, 0x83, 0x02, 0x05, 0xA0, 0x84, 0x02, 0x61, 0x62,
               0xA5, 0x06, 0x0A, 0x01, 0x00, 0x0A, 0x01, 0x10, 0x86, 0x01, 0x09})},
+      {"tag table choice", &eitherInfo, [](AbstractData& v) { select<IA5String>(v, 1) = "a"; },
+       bytes({0x16, 0x01, 0x61})},
+      {"own tags", &ownInfo,
+       [](AbstractData& v) {
+         select<INTEGER>(field<CHOICE>(v, 0), 0) = 5;
+         field<OCTET_STRING>(v, 1) = bytes({0xFF});
+       },
+       bytes({0x30, 0x06, 0x02, 0x01, 0x05, 0x04, 0x01, 0xFF})},
+      // An untagged OPTIONAL CHOICE is tried and found absent.
+      {"own tags without choice", &ownInfo, [](AbstractData& v) { field<OCTET_STRING>(v, 1) = bytes({0xFF}); },
+       bytes({0x30, 0x03, 0x04, 0x01, 0xFF})},
       {"kinds", &kindsInfo, fillKinds,
        concat(concat(bytes({0x30, 0x39, 0x80, 0x06, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x81, 0x04, 0x00, 0x48, 0x00,
                             0x69, 0x82, 0x13}),

@@ -73,6 +73,9 @@ inline const char* const kindsNames[] = {"id", "wide", "when", "level", "big", "
 inline const SequenceInfo kindsInfo = {
     {&SEQUENCE::create, 16}, false, kindsFields, kindsIds, 8, 0, 1, nullptr, nullptr, kindsNames};
 
+// Empty ::= SEQUENCE {}
+inline const SequenceInfo emptyInfo = {{&SEQUENCE::create, 16}, false, nullptr, nullptr, 0, 0, 0, nullptr, nullptr, nullptr};
+
 // Tail ::= SEQUENCE { x INTEGER, y INTEGER OPTIONAL }
 // Outer ::= SEQUENCE { a Tail, b INTEGER }: y and b share the tag [1].
 inline const void* const tailFields[] = {&INTEGER::theInfo, &INTEGER::theInfo};
@@ -85,6 +88,22 @@ inline const int outerIds[] = {-1, -1};
 inline const char* const outerNames[] = {"a", "b"};
 inline const SequenceInfo outerInfo = {
     {&SEQUENCE::create, 16}, false, outerFields, outerIds, 2, 0, 0, nullptr, nullptr, outerNames};
+
+// Records with tag tables, which the generator never writes but the coder
+// honours. Either ::= CHOICE { number INTEGER, text IA5String } with the
+// universal tags of its alternatives.
+inline const void* const eitherAlternatives[] = {&INTEGER::theInfo, &IA5String::theInfo};
+inline const unsigned eitherTags[] = {2, 22};
+inline const char* const eitherNames[] = {"number", "text"};
+inline const ChoiceInfo eitherInfo = {{&CHOICE::create, 0}, false, eitherAlternatives, 2, 2, eitherTags, eitherNames};
+
+// Own ::= SEQUENCE { either Either OPTIONAL, blob OCTET STRING } with each
+// component under its own tag.
+inline const void* const ownFields[] = {&eitherInfo, &OCTET_STRING::theInfo};
+inline const int ownIds[] = {0, -1};
+inline const char* const ownNames[] = {"either", "blob"};
+inline const SequenceInfo ownInfo = {
+    {&SEQUENCE::create, 16}, false, ownFields, ownIds, 2, 0, 1, nullptr, &SEQUENCE::defaultTag, ownNames};
 
 // Field access by position, for building values in tests.
 template <class T>

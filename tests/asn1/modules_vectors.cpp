@@ -1645,6 +1645,17 @@ TEST(ModulesVectors, RejectedOctets) {
   }
 }
 
+// An extendable SEQUENCE from a newer peer with an addition this build does
+// not know: the addition is skipped and the known part is kept.
+TEST(ModulesVectors, UnknownAdditionSkipped) {
+  std::unique_ptr<ASN1::AbstractData> value = make(&LGCP::Message::theInfo);
+  ASSERT_TRUE(perDecode(fromHex("25 20 02 34 32 01 01 AB 00"), *value));
+  EXPECT_EQ(value->asValueNotation(), "{\n  pdu signal : bss : {\n    score \"42\"\n  }\n}");
+  // A cut-off addition does not decode.
+  std::unique_ptr<ASN1::AbstractData> cut = make(&LGCP::Message::theInfo);
+  EXPECT_FALSE(perDecode(fromHex("25 20 02 34 32 01 02 AB"), *cut));
+}
+
 // An ErrorCause beyond its root decodes, prints as its number and encodes
 // back the same way.
 TEST(ModulesVectors, EnumerationBeyondRoot) {

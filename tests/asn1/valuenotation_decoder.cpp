@@ -84,13 +84,14 @@ const std::vector<Sample>& samples() {
          field<IntegerWithNamedNumber>(v, 3).setValue(-3);
          select<Null>(field<CHOICE>(v, 7), 0);
        }},
+      {"empty sequence", &emptyInfo, nullptr},
       {"negative enumerator", &modeInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(-1); }},
       {"sparse enumeration unnamed", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(3); }},
   };
   return table;
 }
 
-TEST(ValueNotation, PrintedValuesReadBackEqual) {
+TEST(ValueNotationReader, PrintedValuesReadBackEqual) {
   for (const Sample& row : samples()) {
     Value original = make(row.info, row.fill);
     std::string text = original->asValueNotation();
@@ -101,7 +102,7 @@ TEST(ValueNotation, PrintedValuesReadBackEqual) {
   }
 }
 
-TEST(ValueNotation, ThroughCoderEnvironment) {
+TEST(ValueNotationReader, ThroughCoderEnvironment) {
   Value original = make(samples()[7].info, samples()[7].fill);
   CoderEnv env(CoderEnv::avn);
   std::vector<char> text;
@@ -117,7 +118,7 @@ struct Reading {
   std::function<void(AbstractData&)> fill;
 };
 
-TEST(ValueNotation, ReadsHandWrittenText) {
+TEST(ValueNotationReader, ReadsHandWrittenText) {
   const Reading table[] = {
       // Names end where punctuation starts.
       {"{ initial,speak=4,active}", &stateListInfo,
@@ -174,14 +175,14 @@ TEST(ValueNotation, ReadsHandWrittenText) {
   }
 }
 
-TEST(ValueNotation, IdentifierKeepsOldArcs) {
+TEST(ValueNotationReader, IdentifierKeepsOldArcs) {
   OBJECT_IDENTIFIER oid;
   oid.arcs() = {1, 3};
   ASSERT_TRUE(oid.setFromValueNotation("{ 6 1 }"));
   EXPECT_EQ((std::vector<std::uint32_t>{1, 3, 6, 1}), oid.arcs());
 }
 
-TEST(ValueNotation, RefusesBadText) {
+TEST(ValueNotationReader, RefusesBadText) {
   const struct {
     const char* text;
     const void* info;
@@ -221,7 +222,7 @@ TEST(ValueNotation, RefusesBadText) {
   }
 }
 
-TEST(ValueNotation, StreamExtraction) {
+TEST(ValueNotationReader, StreamExtraction) {
   std::istringstream in("{ seq 1, pick none : NULL } speak rest");
   SEQUENCE top(&topInfo);
   ENUMERATED state(&stateInfo);

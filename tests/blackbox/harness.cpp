@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -35,8 +36,11 @@ const char* const kDaemonFiles[] = {"/var/run/server.pid", "/var/log/server-stat
 const char kSerialLock[] = "/tmp/velmard-blackbox.lock";
 
 // A private mount namespace needs CAP_SYS_ADMIN; find out once per process.
+// VELMARD_BLACKBOX_SHARED=1 runs the daemons in the real folders anyway.
 bool NamespaceWorks() {
   static const bool works = [] {
+    const char* shared = getenv("VELMARD_BLACKBOX_SHARED");
+    if (shared && std::string(shared) == "1") return false;
     pid_t pid = fork();
     if (pid == 0) {
       bool ok = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
@@ -115,6 +119,7 @@ Sandbox::~Sandbox() {
   if (!isolated_) {
     for (const char* file : kDaemonFiles) unlink(file);
     for (const std::string& file : written_) unlink(file.c_str());
+    for (const auto& saved : saved_) std::ofstream(saved.first, std::ios::trunc) << saved.second;
     if (lockFd_ >= 0) close(lockFd_);  // releases the lock
   }
   std::error_code ec;
@@ -186,7 +191,16 @@ bool Sandbox::WaitSyslog(const std::string& text, size_t count, std::chrono::mil
 
 void Sandbox::WriteConfig(const std::string& text) {
   std::string path = Path(kConfigFile);
-  if (!isolated_) written_.push_back(path);
+  if (!isolated_) {
+    // The machine's own file comes back afterwards.
+    std::string before;
+    bool saved = false;
+    for (const auto& s : saved_) saved |= s.first == path;
+    if (!saved && ReadFile(kConfigFile, &before))
+      saved_.emplace_back(path, before);
+    else if (!saved)
+      written_.push_back(path);
+  }
   std::ofstream(path, std::ios::trunc) << text;
 }
 

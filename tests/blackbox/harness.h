@@ -76,6 +76,7 @@ class Sandbox {
   std::string root_;
   std::vector<std::pair<std::string, std::string>> mounts_;
   std::vector<std::string> written_;  // real files to remove when not isolated
+  std::vector<std::pair<std::string, std::string>> saved_;  // real files to restore
   int lockFd_ = -1;
   int syslog_ = -1;
   std::vector<std::string> syslogMessages_;

@@ -110,9 +110,12 @@ inline bool WriteAll(int fd, void const* data, size_t len) {
 }
 
 inline std::vector<unsigned char> Frame(std::vector<unsigned char> const& body) {
-  std::vector<unsigned char> f{3, 0, (unsigned char)((body.size() + 4) >> 8),
-                               (unsigned char)((body.size() + 4) & 0xFF)};
-  f.insert(f.end(), body.begin(), body.end());
+  std::vector<unsigned char> f(body.size() + 4);
+  f[0] = 3;
+  f[1] = 0;
+  f[2] = static_cast<unsigned char>((body.size() + 4) >> 8);
+  f[3] = static_cast<unsigned char>((body.size() + 4) & 0xFF);
+  for (size_t i = 0; i < body.size(); ++i) f[4 + i] = body[i];
   return f;
 }
 

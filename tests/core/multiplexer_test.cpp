@@ -503,6 +503,19 @@ TEST_F(MultiplexerTest, SleepsUntilTheTimerWithoutAnyHandler)
     EXPECT_GE(Mux::milliseconds() - start, 30u);
 }
 
+// A stop from the last timer, with nothing left to poll, is a stop and not
+// a hang.
+TEST_F(MultiplexerTest, StopFromTheLastTimerIsNoHang)
+{
+    struct LastTimer {
+        void OnStop() { multiplexer.terminate(); }
+        Timer t;
+    } last;
+    last.t.set(5, &LastTimer::OnStop, &last);
+    multiplexer.run(false, true);
+    SUCCEED();
+}
+
 TEST_F(MultiplexerTest, MissingWatchdogDeviceIsReportedAndTheLoopRunsWithout)
 {
     if (::access("/dev/misc/gw-wd", F_OK) == 0) GTEST_SKIP() << "a watchdog device is present";
