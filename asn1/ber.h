@@ -54,9 +54,8 @@ unsigned getObjectLength(const AbstractData& value, unsigned tag);
 
 class BEREncoder : public ConstVisitor {
  public:
-  // Appends to `out`; nothing is written there that the caller would have
-  // to take back, but a failed encode leaves a partial value in it, so the
-  // caller encodes into a scratch vector.
+  // Appends to `out`; a failed encode leaves a partial value there, so
+  // callers encode into a scratch vector and copy it out on success.
   explicit BEREncoder(std::vector<char>& out) : out_(&out), tag_(NoOverride) {}
 
   // Identifier and length octets of `value` under the pending tag.
@@ -138,8 +137,8 @@ class BERDecoder : public Visitor {
  private:
   const char* limit() const { return contentEnds_.empty() ? end_ : contentEnds_.back(); }
   int visitField(SEQUENCE& seq, int index, int optionalId, bool optional);
-  // Reads the header of an open type and tells whether it was a wrapper
-  // (consumed) or the contained value's own header (left in place).
+  // Reads the header of an open type: a wrapper is consumed, the contained
+  // value's own header is left in place; `end` is where its encoding ends.
   bool openTypePreamble(OpenData& value, const char*& end);
 
   CoderEnv* env_;

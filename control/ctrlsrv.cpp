@@ -125,6 +125,9 @@ void Server::OnConnect() {
 void Server::OnDisconnect() {
   for (Service* s : services_) s->OnDisconnect();
   avgStatTimer_.reset();
+  // The services have settled or dropped every late answer of this
+  // controller by now; keep no context for answers that will never come.
+  delayed_.clear();
 }
 
 void Server::SetAvgStatTimer() {

@@ -353,6 +353,7 @@ TEST_F(ControlTest, BadCommandsAreAnsweredWithAnError) {
       "fail-write /dev/misc/gw-wd EIO",
       "wait /dev/misc/gw-wd PING",
       "wait /dev/misc/gw-wd PING x 10",
+      "wait /dev/none PING 1 10",
       "inject /dev/misc/gw-wd x",
   };
   for (const char* line : bad) {
