@@ -708,7 +708,7 @@ class Generator:
         raise GenError(path, line, "imported module '%s' not found" % name)
 
     # -- resolution
-    def lookup(self, module, name, line, seen=None):
+    def lookup(self, module, name, line):
         """(module, assignment) that a type reference names."""
         if name in module.by_name:
             return module, module.by_name[name]
@@ -740,8 +740,7 @@ class Generator:
                 src_mod, a = src, src.by_name[name]
             else:
                 src_mod, a = self.lookup(module, name, ty.line)
-            r = self.resolve_assignment(src_mod, a, depth + 1)
-            return r
+            return self.resolve_assignment(src_mod, a, depth + 1)
         if k == "BOOLEAN":
             return Resolved(k, "ASN1::BOOLEAN", "&ASN1::BOOLEAN::theInfo", ty.line)
         if k == "NULL":
@@ -783,8 +782,7 @@ class Generator:
             if owner_info is None:
                 raise GenError(module.path, ty.line,
                                "unsupported construct: constrained %s here (name the type)" % base[6:])
-            r = Resolved(k, base, "&" + owner_info, ty.line)
-            return r
+            return Resolved(k, base, "&" + owner_info, ty.line)
         if k in ("SEQUENCE", "CHOICE", "ENUMERATED"):
             raise GenError(module.path, ty.line,
                            "unsupported construct: inline %s (define it as a named type)" % k)
@@ -837,7 +835,7 @@ def string_record(ty, create, path):
         count = len(ty.alphabet)
         index_bits = count_bits(count)
         ua = index_bits
-        al = 1
+        al = 0 if index_bits == 0 else 1
         while al < index_bits:
             al *= 2
     return ("ASN1::StringInfo",
@@ -858,7 +856,6 @@ class Emitter:
 
     def run(self):
         m = self.m
-        guard = []
         self.h.append("// Generated from %s by asn1gen.py; do not edit." % os.path.basename(m.path))
         self.h.append("#pragma once")
         self.h.append("")
@@ -877,7 +874,6 @@ class Emitter:
         self.c.append("#include <boost/cast.hpp>")
         self.c.append("")
         self.c.append("namespace %s {" % m.name)
-        del guard
 
         seen_cpp = {}
         for a in m.assignments:
@@ -888,6 +884,7 @@ class Emitter:
                 self.fail(a.line, "type name '%s' is a C++ keyword" % a.name)
             seen_cpp[cpp] = a.name
 
+        self.check_cycles()
         classes = [a for a in m.assignments if self.is_class(a)]
         if classes:
             for a in classes:
@@ -927,6 +924,42 @@ class Emitter:
         self.h.append("}  // namespace %s" % m.name)
         self.c.append("}  // namespace %s" % m.name)
         return "\n".join(self.h) + "\n", "\n".join(self.c) + "\n"
+
+    def check_cycles(self):
+        """A SEQUENCE that holds itself through components that always
+        exist could never be constructed."""
+        def target(module, ty):
+            if ty.kind != "REF":
+                return None
+            mod_name, name = ty.ref
+            if mod_name is not None:
+                src = self.gen.load_module(mod_name, module.path, ty.line)
+                return (src, src.by_name.get(name)) if name in src.by_name else None
+            return self.gen.lookup(module, name, ty.line)
+
+        def visit(module, a, path):
+            key = (module.name, a.name)
+            if key in path:
+                names = [n for _, n in path[path.index(key):]] + [a.name]
+                raise GenError(self.m.path, a.line if module is self.m else 0,
+                               "type '%s' contains itself through components that are always present (%s)"
+                               % (a.name, " -> ".join(names)))
+            if a.type.kind == "REF":
+                t = target(module, a.type)
+                if t:
+                    visit(t[0], t[1], path + [key])
+                return
+            if a.type.kind != "SEQUENCE":
+                return
+            for it in a.type.items:
+                if it.optional:
+                    continue
+                t = target(module, it.type)
+                if t:
+                    visit(t[0], t[1], path + [key])
+
+        for a in self.m.assignments:
+            visit(self.m, a, [])
 
     def is_class(self, a):
         t = a.type
@@ -1033,13 +1066,6 @@ class Emitter:
                 arg, stmt = "const %s& value" % t, "get_%s() = value;" % name
             self.h_members.append("  void set_%s(%s);" % (name, arg))
             self.c.append("void %s::set_%s(%s) { %s }" % (cls, name, arg, stmt))
-
-    def common_members(self, a, base, rtype):
-        cls = ident(a.exact)
-        self.h.append("class %s : public %s {" % (cls, base))
-        self.h.append(" public:")
-        self.h_members = []
-        return cls
 
     def finish_class(self, cls, rtype, extra_private=None):
         h = self.h

@@ -32,7 +32,7 @@ struct PrintCase {
   const char* text;
 };
 
-TEST(ValueNotation, Texts) {
+TEST(ValueNotationPrint, Texts) {
   const PrintCase cases[] = {
       {"NULL", [] { return Value(new ASN1::Null); }, "NULL"},
       {"BOOLEAN", [] { return Value(new ASN1::BOOLEAN(true)); }, "TRUE"},
@@ -122,14 +122,14 @@ TEST(ValueNotation, Texts) {
   }
 }
 
-TEST(ValueNotation, OctetStringLeavesStreamFormat) {
+TEST(ValueNotationPrint, OctetStringLeavesStreamFormat) {
   std::ostringstream os;
   os << std::hex << ASN1::OCTET_STRING(unhex("0a")) << ' ' << 255;
   EXPECT_EQ("'0a'H ff", os.str());
   EXPECT_EQ(' ', os.fill());
 }
 
-TEST(ValueNotation, UnprintableValueKeepsTheStreamUsable) {
+TEST(ValueNotationPrint, UnprintableValueKeepsTheStreamUsable) {
   TESTMOD::Message m;  // pdu without selection
   std::ostringstream os;
   os << "msg " << m << " end";
@@ -139,7 +139,7 @@ TEST(ValueNotation, UnprintableValueKeepsTheStreamUsable) {
   EXPECT_EQ("{\n  pdu ", m.asValueNotation());
 }
 
-TEST(ValueNotation, FailedStreamReceivesNothing) {
+TEST(ValueNotationPrint, FailedStreamReceivesNothing) {
   std::ostringstream os;
   os.setstate(std::ios_base::failbit);
   os << ASN1::BOOLEAN(true);
