@@ -63,54 +63,6 @@ const char NumericStringSet[] = " 0123456789";
 const char PrintableStringSet[] =
     " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-const char VisibleStringSet[95] = {
-    '\x20', '\x21', '\x22', '\x23', '\x24', '\x25', '\x26', '\x27', '\x28', '\x29', '\x2a', '\x2b',
-    '\x2c', '\x2d', '\x2e', '\x2f', '\x30', '\x31', '\x32', '\x33', '\x34', '\x35', '\x36', '\x37',
-    '\x38', '\x39', '\x3a', '\x3b', '\x3c', '\x3d', '\x3e', '\x3f', '\x40', '\x41', '\x42', '\x43',
-    '\x44', '\x45', '\x46', '\x47', '\x48', '\x49', '\x4a', '\x4b', '\x4c', '\x4d', '\x4e', '\x4f',
-    '\x50', '\x51', '\x52', '\x53', '\x54', '\x55', '\x56', '\x57', '\x58', '\x59', '\x5a', '\x5b',
-    '\x5c', '\x5d', '\x5e', '\x5f', '\x60', '\x61', '\x62', '\x63', '\x64', '\x65', '\x66', '\x67',
-    '\x68', '\x69', '\x6a', '\x6b', '\x6c', '\x6d', '\x6e', '\x6f', '\x70', '\x71', '\x72', '\x73',
-    '\x74', '\x75', '\x76', '\x77', '\x78', '\x79', '\x7a', '\x7b', '\x7c', '\x7d', '\x7e',
-};
-const char IA5StringSet[128] = {
-    '\x00', '\x01', '\x02', '\x03', '\x04', '\x05', '\x06', '\x07', '\x08', '\x09', '\x0a', '\x0b',
-    '\x0c', '\x0d', '\x0e', '\x0f', '\x10', '\x11', '\x12', '\x13', '\x14', '\x15', '\x16', '\x17',
-    '\x18', '\x19', '\x1a', '\x1b', '\x1c', '\x1d', '\x1e', '\x1f', '\x20', '\x21', '\x22', '\x23',
-    '\x24', '\x25', '\x26', '\x27', '\x28', '\x29', '\x2a', '\x2b', '\x2c', '\x2d', '\x2e', '\x2f',
-    '\x30', '\x31', '\x32', '\x33', '\x34', '\x35', '\x36', '\x37', '\x38', '\x39', '\x3a', '\x3b',
-    '\x3c', '\x3d', '\x3e', '\x3f', '\x40', '\x41', '\x42', '\x43', '\x44', '\x45', '\x46', '\x47',
-    '\x48', '\x49', '\x4a', '\x4b', '\x4c', '\x4d', '\x4e', '\x4f', '\x50', '\x51', '\x52', '\x53',
-    '\x54', '\x55', '\x56', '\x57', '\x58', '\x59', '\x5a', '\x5b', '\x5c', '\x5d', '\x5e', '\x5f',
-    '\x60', '\x61', '\x62', '\x63', '\x64', '\x65', '\x66', '\x67', '\x68', '\x69', '\x6a', '\x6b',
-    '\x6c', '\x6d', '\x6e', '\x6f', '\x70', '\x71', '\x72', '\x73', '\x74', '\x75', '\x76', '\x77',
-    '\x78', '\x79', '\x7a', '\x7b', '\x7c', '\x7d', '\x7e', '\x7f',
-};
-const char GeneralStringSet[256] = {
-    '\x00', '\x01', '\x02', '\x03', '\x04', '\x05', '\x06', '\x07', '\x08', '\x09', '\x0a', '\x0b',
-    '\x0c', '\x0d', '\x0e', '\x0f', '\x10', '\x11', '\x12', '\x13', '\x14', '\x15', '\x16', '\x17',
-    '\x18', '\x19', '\x1a', '\x1b', '\x1c', '\x1d', '\x1e', '\x1f', '\x20', '\x21', '\x22', '\x23',
-    '\x24', '\x25', '\x26', '\x27', '\x28', '\x29', '\x2a', '\x2b', '\x2c', '\x2d', '\x2e', '\x2f',
-    '\x30', '\x31', '\x32', '\x33', '\x34', '\x35', '\x36', '\x37', '\x38', '\x39', '\x3a', '\x3b',
-    '\x3c', '\x3d', '\x3e', '\x3f', '\x40', '\x41', '\x42', '\x43', '\x44', '\x45', '\x46', '\x47',
-    '\x48', '\x49', '\x4a', '\x4b', '\x4c', '\x4d', '\x4e', '\x4f', '\x50', '\x51', '\x52', '\x53',
-    '\x54', '\x55', '\x56', '\x57', '\x58', '\x59', '\x5a', '\x5b', '\x5c', '\x5d', '\x5e', '\x5f',
-    '\x60', '\x61', '\x62', '\x63', '\x64', '\x65', '\x66', '\x67', '\x68', '\x69', '\x6a', '\x6b',
-    '\x6c', '\x6d', '\x6e', '\x6f', '\x70', '\x71', '\x72', '\x73', '\x74', '\x75', '\x76', '\x77',
-    '\x78', '\x79', '\x7a', '\x7b', '\x7c', '\x7d', '\x7e', '\x7f', '\x80', '\x81', '\x82', '\x83',
-    '\x84', '\x85', '\x86', '\x87', '\x88', '\x89', '\x8a', '\x8b', '\x8c', '\x8d', '\x8e', '\x8f',
-    '\x90', '\x91', '\x92', '\x93', '\x94', '\x95', '\x96', '\x97', '\x98', '\x99', '\x9a', '\x9b',
-    '\x9c', '\x9d', '\x9e', '\x9f', '\xa0', '\xa1', '\xa2', '\xa3', '\xa4', '\xa5', '\xa6', '\xa7',
-    '\xa8', '\xa9', '\xaa', '\xab', '\xac', '\xad', '\xae', '\xaf', '\xb0', '\xb1', '\xb2', '\xb3',
-    '\xb4', '\xb5', '\xb6', '\xb7', '\xb8', '\xb9', '\xba', '\xbb', '\xbc', '\xbd', '\xbe', '\xbf',
-    '\xc0', '\xc1', '\xc2', '\xc3', '\xc4', '\xc5', '\xc6', '\xc7', '\xc8', '\xc9', '\xca', '\xcb',
-    '\xcc', '\xcd', '\xce', '\xcf', '\xd0', '\xd1', '\xd2', '\xd3', '\xd4', '\xd5', '\xd6', '\xd7',
-    '\xd8', '\xd9', '\xda', '\xdb', '\xdc', '\xdd', '\xde', '\xdf', '\xe0', '\xe1', '\xe2', '\xe3',
-    '\xe4', '\xe5', '\xe6', '\xe7', '\xe8', '\xe9', '\xea', '\xeb', '\xec', '\xed', '\xee', '\xef',
-    '\xf0', '\xf1', '\xf2', '\xf3', '\xf4', '\xf5', '\xf6', '\xf7', '\xf8', '\xf9', '\xfa', '\xfb',
-    '\xfc', '\xfd', '\xfe', '\xff',
-};
-
 const StringInfo NumericString::theInfo = {
     {{&NumericString::create, 18}, Unconstrained, 0, 0xFFFFFFFFu}, NumericStringSet, 11, 4, 4, 4};
 const StringInfo PrintableString::theInfo = {
@@ -142,12 +94,16 @@ std::int64_t INTEGER::constraintValue() const {
   return value;
 }
 
+std::int64_t INTEGER::constraintUpper() const {
+  // (-5..MAX) keeps 0xFFFFFFFF in its upper word, which reads as -1 signed.
+  if (getConstraintType() == PartiallyConstrained) return INT64_MAX;
+  if (getLowerLimit() >= 0) return getUpperLimit();
+  return static_cast<int>(getUpperLimit());
+}
+
 bool INTEGER::isStrictValid() const {
   std::int64_t v = constraintValue();
-  std::int64_t lower = getLowerLimit();
-  std::int64_t upper = getLowerLimit() >= 0 ? std::int64_t(getUpperLimit())
-                                            : std::int64_t(static_cast<int>(getUpperLimit()));
-  return lower <= v && v <= upper;
+  return getLowerLimit() <= v && v <= constraintUpper();
 }
 
 bool IntegerWithNamedNumber::getName(std::string& name) const {
@@ -243,17 +199,21 @@ void BIT_STRING::resize(unsigned nBits) {
   totalBits = nBits;
 }
 
+// The octets are reachable through getData(), so they may be fewer than the
+// bit count asks for: a bit without its octet reads as 0 and cannot be set.
 bool BIT_STRING::operator[](unsigned bit) const {
-  if (bit >= totalBits) return false;
+  if (bit >= totalBits || bit / 8 >= bitData.size()) return false;
   return (static_cast<unsigned char>(bitData[bit / 8]) >> (7 - bit % 8)) & 1;
 }
 
 void BIT_STRING::set(unsigned bit) {
-  if (bit < totalBits) bitData[bit / 8] = static_cast<char>(bitData[bit / 8] | (0x80 >> (bit % 8)));
+  if (bit < totalBits && bit / 8 < bitData.size())
+    bitData[bit / 8] = static_cast<char>(bitData[bit / 8] | (0x80 >> (bit % 8)));
 }
 
 void BIT_STRING::clear(unsigned bit) {
-  if (bit < totalBits) bitData[bit / 8] = static_cast<char>(bitData[bit / 8] & ~(0x80 >> (bit % 8)));
+  if (bit < totalBits && bit / 8 < bitData.size())
+    bitData[bit / 8] = static_cast<char>(bitData[bit / 8] & ~(0x80 >> (bit % 8)));
 }
 
 int BIT_STRING::do_compare(const AbstractData& other) const {
@@ -416,8 +376,8 @@ std::string GeneralizedTime::get() const {
   if (utc) {
     result += 'Z';
   } else if (mindiff) {
-    int magnitude = mindiff < 0 ? -mindiff : mindiff;
-    std::snprintf(buf, sizeof buf, "%c%02d%02d", mindiff < 0 ? '-' : '+', magnitude / 60,
+    long long magnitude = mindiff < 0 ? -static_cast<long long>(mindiff) : mindiff;
+    std::snprintf(buf, sizeof buf, "%c%02lld%02lld", mindiff < 0 ? '-' : '+', magnitude / 60,
                   magnitude % 60);
     result += buf;
   }
@@ -484,7 +444,8 @@ CHOICE& CHOICE::operator=(const CHOICE& other) {
 CHOICE::~CHOICE() {}
 
 AbstractData* CHOICE::setSelection(int id, AbstractData* value) {
-  choice.reset(value);
+  // Handing back the held value only renames it.
+  if (value != choice.get()) choice.reset(value);
   choiceID = id;
   return value;
 }

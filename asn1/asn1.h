@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/cast.hpp>
@@ -269,6 +270,8 @@ class INTEGER : public ConstrainedObject, public detail::Allocator<INTEGER> {
   // The value as the constraint sees it: unsigned when the lower bound is
   // not negative, signed otherwise.
   std::int64_t constraintValue() const;
+  // The upper bound read the same way; a lower bound alone has none.
+  std::int64_t constraintUpper() const;
 
   static const ConstrainedInfo theInfo;
   static AbstractData* create(const void* info) { return new INTEGER(info); }
@@ -484,9 +487,20 @@ class AbstractString : public ConstrainedObject,
 
 extern const char NumericStringSet[];
 extern const char PrintableStringSet[];
-extern const char VisibleStringSet[];
-extern const char IA5StringSet[];
-extern const char GeneralStringSet[];
+
+namespace detail {
+template <class Codes>
+struct CodeTable;
+template <std::size_t... Code>
+struct CodeTable<std::index_sequence<Code...>> {
+  static constexpr char table[sizeof...(Code)] = {static_cast<char>(Code)...};
+};
+}  // namespace detail
+
+// Every octet in code order; the IA5 and visible sets are runs of it.
+constexpr const char* GeneralStringSet = detail::CodeTable<std::make_index_sequence<256>>::table;
+constexpr const char* IA5StringSet = GeneralStringSet;
+constexpr const char* VisibleStringSet = GeneralStringSet + 0x20;
 
 #define VELMARD_ASN1_STRING_CLASS(Name)                                                    \
   class Name : public AbstractString {                                                      \

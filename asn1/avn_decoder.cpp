@@ -198,13 +198,17 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& value) {
 }
 
 // The printer writes an entry as it stands in the name table, "=value"
-// mark included, and a value without an entry as a number.
+// mark included, and a value that has no name as a number; a number is
+// taken only where the printer would have written one.
 bool AVNDecoder::do_visit(ENUMERATED& value) {
   if (!(*strm >> std::ws)) return false;
   int c = strm->peek();
   if (c == '-' || (c != EOF && std::isdigit(c))) {
     int v;
     if (!(*strm >> v)) return false;
+    ENUMERATED probe(value.info());
+    probe.setFromInt(v);
+    if (probe.getName()) return false;
     value.setFromInt(v);
     return true;
   }

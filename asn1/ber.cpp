@@ -378,11 +378,18 @@ bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length) {
   unsigned tag;
   bool primitive;
   if (!decodeHeader(tag, primitive, length)) return false;
-  // Constructed strings are not part of this coder, and a SEQUENCE with a
-  // primitive header has no components to read.
-  if ((implicit || tag == value.getTag()) && primitive == isPrimitive(value)) return true;
+  // A constructed header on a primitive kind holds nested encodings, which
+  // would be taken for the octets of the value.
+  if ((implicit || tag == value.getTag()) && (primitive || !isPrimitive(value))) return true;
   pos_ = start;
   return false;
+}
+
+bool BERDecoder::decodeContent(AbstractData& value, const char*& content, unsigned& length) {
+  if (!decodeHeader(value, length)) return false;
+  content = pos_;
+  pos_ += length;
+  return true;
 }
 
 unsigned BERDecoder::decodeBlock(char* dst, unsigned n) {
@@ -394,108 +401,116 @@ unsigned BERDecoder::decodeBlock(char* dst, unsigned n) {
 }
 
 bool BERDecoder::do_visit(Null& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length)) return false;
-  pos_ += length;
-  return true;
+  return decodeContent(value, content, length);
 }
 
 bool BERDecoder::do_visit(BOOLEAN& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length)) return false;
-  if (length) value.setValue(pos_[length - 1] != 0);
-  pos_ += length;
+  if (!decodeContent(value, content, length)) return false;
+  if (length) value.setValue(content[length - 1] != 0);
+  return true;
+}
+
+bool BERDecoder::decodeInteger(AbstractData& value, int& number) {
+  const char* content;
+  unsigned length;
+  if (!decodeContent(value, content, length) || length == 0) return false;
+  number = readInteger(content, length);
   return true;
 }
 
 bool BERDecoder::do_visit(INTEGER& value) {
-  unsigned length;
-  if (!decodeHeader(value, length) || length == 0) return false;
-  value.setValue(readInteger(pos_, length));
-  pos_ += length;
+  int number;
+  if (!decodeInteger(value, number)) return false;
+  value.setValue(number);
   return true;
 }
 
 // An ENUMERATED is coded as an INTEGER, sign included: enumerations such as
 // not-use(-1) must come back negative, not as 255.
 bool BERDecoder::do_visit(ENUMERATED& value) {
-  unsigned length;
-  if (!decodeHeader(value, length) || length == 0) return false;
-  value.setFromInt(readInteger(pos_, length));
-  pos_ += length;
+  int number;
+  if (!decodeInteger(value, number)) return false;
+  value.setFromInt(number);
   return true;
 }
 
 bool BERDecoder::do_visit(OBJECT_IDENTIFIER& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length) || !value.decodeCommon(pos_, length)) return false;
-  pos_ += length;
+  return decodeContent(value, content, length) && value.decodeCommon(content, length);
+}
+
+template <class Octets>
+bool BERDecoder::decodeOctets(Octets& value) {
+  const char* content;
+  unsigned length;
+  if (!decodeContent(value, content, length)) return false;
+  value.assign(content, content + length);
   return true;
 }
 
-bool BERDecoder::do_visit(OCTET_STRING& value) {
-  unsigned length;
-  if (!decodeHeader(value, length)) return false;
-  value.assign(pos_, pos_ + length);
-  pos_ += length;
-  return true;
-}
+bool BERDecoder::do_visit(OCTET_STRING& value) { return decodeOctets(value); }
 
 bool BERDecoder::do_visit(BIT_STRING& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length) || length == 0) return false;
-  unsigned unused = static_cast<unsigned char>(*pos_);
+  if (!decodeContent(value, content, length) || length == 0) return false;
+  unsigned unused = static_cast<unsigned char>(*content);
   // More than seven unused bits, or unused bits without an octet to hold
   // them, would make the bit count wrap.
   if (unused > 7 || (length == 1 && unused != 0)) return false;
   value.resize((length - 1) * 8 - unused);
-  std::copy(pos_ + 1, pos_ + length, value.getData().begin());
-  pos_ += length;
+  std::copy(content + 1, content + length, value.getData().begin());
   return true;
 }
 
-bool BERDecoder::do_visit(AbstractString& value) {
-  unsigned length;
-  if (!decodeHeader(value, length)) return false;
-  value.assign(pos_, pos_ + length);
-  pos_ += length;
-  return true;
-}
+bool BERDecoder::do_visit(AbstractString& value) { return decodeOctets(value); }
 
+// An odd octet would be half a character: the string is damaged, and
+// dropping the octet would hide that.
 bool BERDecoder::do_visit(BMPString& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length) || length % 2) return false;
+  if (!decodeContent(value, content, length) || length % 2) return false;
   value.resize(length / 2);
   for (unsigned i = 0; i < length / 2; ++i)
-    value[i] = static_cast<wchar_t>(static_cast<unsigned char>(pos_[2 * i]) << 8 |
-                                    static_cast<unsigned char>(pos_[2 * i + 1]));
-  pos_ += length;
+    value[i] = static_cast<wchar_t>(static_cast<unsigned char>(content[2 * i]) << 8 |
+                                    static_cast<unsigned char>(content[2 * i + 1]));
   return true;
 }
 
 bool BERDecoder::do_visit(GeneralizedTime& value) {
+  const char* content;
   unsigned length;
-  if (!decodeHeader(value, length)) return false;
-  value.set(pos_, length);
-  pos_ += length;
+  if (!decodeContent(value, content, length)) return false;
+  value.set(content, length);
   return true;
 }
 
+// The alternative is made afresh, as a decoder starts every value.
 bool CHOICE::setID(unsigned number, unsigned classBits) {
   const ChoiceInfo* ci = info();
   unsigned tag = classBits << 16 | number;
+  auto create = [this](std::ptrdiff_t id) {
+    choiceID = static_cast<int>(id);
+    return createSelection();
+  };
   if (!ci->tags) {
     // Automatic tags are context-specific: any other class names no
     // alternative of this type.
-    if (tag >> 22 == ContextSpecificTagClass && number < ci->totalChoices) return select(static_cast<int>(number));
+    if (tag >> 22 == ContextSpecificTagClass && number < ci->totalChoices) return create(number);
   } else {
     const unsigned* first = ci->tags;
     const unsigned* last = ci->tags + ci->totalChoices;
     const unsigned* found = std::lower_bound(first, last, tag);
-    if (found != last && *found == tag) return select(static_cast<int>(found - first));
+    if (found != last && *found == tag) return create(found - first);
     // An untagged first alternative is itself a CHOICE whose alternatives
     // share this tag table's level.
-    if (ci->totalChoices && ci->tags[0] == 0 && select(0)) {
+    if (ci->totalChoices && ci->tags[0] == 0 && create(0)) {
       if (CHOICE* inner = dynamic_cast<CHOICE*>(getSelection()))
         if (inner->setID(number, classBits)) return true;
     }
@@ -513,7 +528,7 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& value, const char*& end) {
   unsigned length;
   if (!decodeHeader(tag, primitive, length)) return false;
   if (implicit || value.getTag() != 0) {
-    if ((!implicit && tag != value.getTag()) || primitive) {
+    if (!implicit && tag != value.getTag()) {
       pos_ = start;
       return false;
     }
@@ -638,7 +653,7 @@ bool BERDecoder::openTypePreamble(OpenData& value, const char*& end) {
   if (!decodeHeader(tag, primitive, length)) return false;
   end = pos_ + length;
   if (implicit || value.getTag() != 0) {
-    if ((!implicit && tag != value.getTag()) || primitive) {
+    if (!implicit && tag != value.getTag()) {
       pos_ = start;
       return false;
     }

@@ -136,6 +136,12 @@ class BERDecoder : public Visitor {
 
  private:
   const char* limit() const { return contentEnds_.empty() ? end_ : contentEnds_.back(); }
+  // decodeHeader, then steps over the content; `content` is where it starts.
+  bool decodeContent(AbstractData& value, const char*& content, unsigned& length);
+  // Two's complement content, of which the last four octets are kept.
+  bool decodeInteger(AbstractData& value, int& number);
+  template <class Octets>
+  bool decodeOctets(Octets& value);
   int visitField(SEQUENCE& seq, int index, int optionalId, bool optional);
   // Reads the header of an open type: a wrapper is consumed, the contained
   // value's own header is left in place; `end` is where its encoding ends.

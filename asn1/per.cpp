@@ -248,11 +248,20 @@ bool PEREncoder::do_visit(const BIT_STRING& value) {
   unsigned n = value.size();
   if (!encodeConstrainedLength(*value.info(), n)) return false;
   if (n == 0) return true;
-  const std::vector<char>& data = value.getData();
+  // Octets missing behind the bit count go out as zeros, as the value's
+  // own bit reads give them.
+  std::size_t octets = (std::size_t(n) + 7) / 8;
+  std::vector<char> padded;
+  const char* data = value.getData().data();
+  if (value.getData().size() < octets) {
+    padded = value.getData();
+    padded.resize(octets, 0);
+    data = padded.data();
+  }
   if (aligned_ && n > 16)
-    encodeBlock(data.data(), (std::size_t(n) + 7) / 8);
+    encodeBlock(data, octets);
   else
-    encodeBitMap(reinterpret_cast<const unsigned char*>(data.data()), n);
+    encodeBitMap(reinterpret_cast<const unsigned char*>(data), n);
   return true;
 }
 
@@ -345,18 +354,19 @@ bool PEREncoder::do_visit(const OpenData& value) {
 
 bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq) {
   if (seq.extendable()) encodeSingleBit(seq.extensionMap().any());
-  encodeBitMap(seq.optionalMap().data().data(), seq.info()->numOptional);
+  // Bit by bit: a map shorter than the record's count reads as absent.
+  const SEQUENCE::BitMap& optional = seq.optionalMap();
+  for (unsigned i = 0; i < seq.info()->numOptional; ++i) encodeSingleBit(optional[i]);
   return true;
 }
 
-bool PEREncoder::visitExtensionRoot(const SEQUENCE& seq, int index) {
-  const AbstractData* field = seq.getField(static_cast<unsigned>(index));
-  return field && field->accept(*this);
-}
+bool PEREncoder::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
 
 bool PEREncoder::preVisitExtensions(const SEQUENCE& seq) {
   const SEQUENCE::BitMap& map = seq.extensionMap();
   if (!map.any()) return true;
+  // Without an extension marker no bit announced the additions.
+  if (!seq.extendable()) return false;
   // Presence bits of unknown additions must have their octets behind them.
   unsigned unknown = 0;
   for (unsigned i = seq.info()->knownExtensions; i < map.size(); ++i) unknown += map[i];
@@ -441,15 +451,16 @@ bool PERDecoder::decodeBitMap(std::vector<unsigned char>& octets, unsigned nBits
 }
 
 std::size_t PERDecoder::decodeBlock(char* data, std::size_t n) {
-  if (n == 0) return 0;
   byteAlign();
+  if (n == 0) return 0;
   std::size_t copied = std::min(n, octetsLeft());
   std::copy(pos_, pos_ + copied, data);
   pos_ += copied;
   return copied;
 }
 
-bool PERDecoder::decodeOctets(std::vector<char>& octets, unsigned n) {
+template <class Octets>
+bool PERDecoder::decodeOctets(Octets& octets, unsigned n) {
   if (n == 0) {
     octets.clear();
     return true;
@@ -515,14 +526,14 @@ int PERDecoder::decodeLength(std::uint64_t lb, std::uint64_t ub, unsigned& n) {
   return 0;
 }
 
-int PERDecoder::decodeSmallUnsigned(std::uint32_t& n) {
+bool PERDecoder::decodeSmallUnsigned(std::uint32_t& n) {
   bool large;
-  if (!decodeSingleBit(large)) return -1;
-  if (!large) return decodeMultiBit(6, n) ? 0 : -1;
+  if (!decodeSingleBit(large)) return false;
+  if (!large) return decodeMultiBit(6, n);
   unsigned c;
-  if (decodeLength(0, UnboundedLength, c) < 0) return -1;
+  if (decodeLength(0, UnboundedLength, c) < 0) return false;
   byteAlign();
-  return decodeMultiBit(8 * c, n) ? 0 : -1;
+  return decodeMultiBit(8 * c, n);
 }
 
 int PERDecoder::decodeConstrainedLength(const ConstrainedInfo& c, unsigned& n) {
@@ -602,7 +613,7 @@ bool PERDecoder::do_visit(ENUMERATED& value) {
       // falls back to a root value.
       std::uint32_t n;
       std::int64_t v;
-      if (decodeSmallUnsigned(n) < 0) return false;
+      if (!decodeSmallUnsigned(n)) return false;
       if (n >= 1) {
         if (decodeUnsigned(0, std::int64_t(n) - 1, v) < 0) return false;
         value.setFromInt(static_cast<int>(static_cast<std::uint32_t>(v)));
@@ -667,18 +678,9 @@ bool PERDecoder::do_visit(AbstractString& value) {
   unsigned b = aligned_ ? si.charSetAlignedBits : si.charSetUnalignedBits;
   if (sizeOpen(si.size, b)) {
     if (b == 8) {
-      if (n == 0) {
-        value.clear();
-        return true;
-      }
-      byteAlign();
-      if (n > octetsLeft()) {
-        value.clear();
-        return false;
-      }
-      value.assign(pos_, pos_ + n);
-      pos_ += n;
-      return true;
+      if (decodeOctets(value, n)) return true;
+      value.clear();
+      return false;
     }
     if (aligned_) byteAlign();
   }
@@ -734,7 +736,7 @@ bool PERDecoder::do_visit(CHOICE& value) {
   if (ci.extendable && !decodeSingleBit(extension)) return false;
   if (extension) {
     std::uint32_t n;
-    if (decodeSmallUnsigned(n) < 0) return false;
+    if (!decodeSmallUnsigned(n)) return false;
     id = std::uint64_t(ci.numChoices) + n;
     if (!decodeOpenTypeEnd(mark)) return false;
   } else if (ci.numChoices >= 2) {
@@ -808,7 +810,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) {
 
 int PERDecoder::preVisitExtensions(SEQUENCE& seq) {
   std::uint32_t n;
-  if (decodeSmallUnsigned(n) < 0) return FAIL;
+  if (!decodeSmallUnsigned(n)) return FAIL;
   std::uint64_t count = std::uint64_t(n) + 1;
   if (count > MaximumArraySize) return FAIL;
   SEQUENCE::BitMap& map = seq.extensionMap();

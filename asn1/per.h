@@ -118,7 +118,7 @@ class PERDecoder : public Visitor {
   std::size_t decodeBlock(char* data, std::size_t n);
   int decodeUnsigned(std::int64_t lb, std::int64_t ub, std::int64_t& v);
   int decodeLength(std::uint64_t lb, std::uint64_t ub, unsigned& n);
-  int decodeSmallUnsigned(std::uint32_t& n);
+  bool decodeSmallUnsigned(std::uint32_t& n);
   int decodeConstrainedLength(const ConstrainedInfo& c, unsigned& n);
   void byteAlign();
   void setPosition(const char* p);
@@ -132,7 +132,9 @@ class PERDecoder : public Visitor {
   // Decodes value with the input limited to [position, mark), then moves
   // to mark.
   bool decodeWithin(AbstractData& value, const char* mark);
-  bool decodeOctets(std::vector<char>& octets, unsigned n);
+  // n octets from the next octet boundary into a byte container.
+  template <class Octets>
+  bool decodeOctets(Octets& octets, unsigned n);
 
   CoderEnv* env_;
   const char* pos_;

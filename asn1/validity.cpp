@@ -18,6 +18,15 @@ bool sizeStrictlyValid(const ConstrainedInfo& c, unsigned n) {
 
 unsigned count(std::size_t n) { return static_cast<unsigned>(n); }
 
+// Character and BMP strings: the size rule of the level, and every character
+// permitted.
+template <class String>
+bool charactersValid(const String& s, bool strict) {
+  const ConstrainedInfo& c = s.info()->size;
+  unsigned n = count(s.size());
+  return (strict ? sizeStrictlyValid(c, n) : sizeValid(c, n, true)) && s.first_illegal_at() == s.size();
+}
+
 }  // namespace
 
 bool AbstractData::isValid() const {
@@ -30,21 +39,10 @@ bool AbstractData::isStrictlyValid() const {
   return accept(checker);
 }
 
-bool AbstractString::isValid() const {
-  return sizeValid(info()->size, count(size()), true) && first_illegal_at() == size();
-}
-
-bool AbstractString::isStrictlyValid() const {
-  return sizeStrictlyValid(info()->size, count(size())) && first_illegal_at() == size();
-}
-
-bool BMPString::isValid() const {
-  return sizeValid(info()->size, count(size()), true) && first_illegal_at() == size();
-}
-
-bool BMPString::isStrictlyValid() const {
-  return sizeStrictlyValid(info()->size, count(size())) && first_illegal_at() == size();
-}
+bool AbstractString::isValid() const { return charactersValid(*this, false); }
+bool AbstractString::isStrictlyValid() const { return charactersValid(*this, true); }
+bool BMPString::isValid() const { return charactersValid(*this, false); }
+bool BMPString::isStrictlyValid() const { return charactersValid(*this, true); }
 
 bool CHOICE::isValid() const {
   if (choiceID < 0 || !choice || static_cast<unsigned>(choiceID) >= info()->totalChoices) return false;
@@ -99,10 +97,7 @@ bool ValidChecker::do_visit(const OCTET_STRING& value) {
   return sizeValid(*value.info(), count(value.size()), false);
 }
 
-bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
-  const AbstractData* field = seq.getField(static_cast<unsigned>(index));
-  return field && field->accept(*this);
-}
+bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
 
 bool ValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) { return visitExtensionRoot(seq, index); }
 
@@ -114,10 +109,7 @@ bool StrictlyValidChecker::do_visit(const OCTET_STRING& value) {
   return sizeStrictlyValid(*value.info(), count(value.size()));
 }
 
-bool StrictlyValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
-  const AbstractData* field = seq.getField(static_cast<unsigned>(index));
-  return field && field->accept(*this);
-}
+bool StrictlyValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
 
 bool StrictlyValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
   return visitExtensionRoot(seq, index);
@@ -142,14 +134,11 @@ bool InvalidTracer::sizeCheck(const char* what, const ConstrainedInfo& c, unsign
 
 bool InvalidTracer::do_visit(const INTEGER& value) {
   std::int64_t v = value.constraintValue();
-  std::int64_t lower = value.getLowerLimit();
-  std::int64_t upper = lower >= 0 ? std::int64_t(value.getUpperLimit())
-                                  : std::int64_t(static_cast<int>(value.getUpperLimit()));
-  if (v < lower) {
+  if (v < value.getLowerLimit()) {
     strm << " The INTEGER value " << v << " is smaller than lower bound " << value.getLowerLimit();
     return false;
   }
-  if (v > upper && value.getConstraintType() != ExtendableConstraint) {
+  if (v > value.constraintUpper() && value.getConstraintType() != ExtendableConstraint) {
     strm << " The INTEGER value " << v << " is greater than upper bound " << value.getUpperLimit();
     return false;
   }

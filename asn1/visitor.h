@@ -82,6 +82,14 @@ class ConstVisitor {
   virtual bool preVisitExtensions(const SEQUENCE&) { return true; }
   virtual bool visitKnownExtension(const SEQUENCE&, int /*index*/) { return false; }
   virtual bool afterVisitSequence(const SEQUENCE&) { return true; }
+
+ protected:
+  // The field object at index, visited by this visitor; a field that has no
+  // object fails.
+  bool acceptField(const SEQUENCE& seq, int index) {
+    const AbstractData* field = seq.getField(static_cast<unsigned>(index));
+    return field && field->accept(*this);
+  }
 };
 
 // Whether a value's BER encoding is primitive.

@@ -134,28 +134,23 @@ void Packet::push8(u8 v) {
 
 u8 Packet::pull8() {
   passert(!is_null(), "null packet");
-  _Packet* r = operator->();
-  if (r->tail <= r->data) return 0;
-  return *r->data++;
+  // An empty window changes nothing, so a shared block is not copied.
+  if (get()->tail <= get()->data) return 0;
+  return *operator->()->data++;
 }
 
+// Multi-byte operations go byte by byte, each byte asserting its own room.
 void Packet::put16_b(unsigned short v) {
-  passert(!is_null(), "null packet");
-  passert(get()->_tailroom() >= 2, "len<=_tailroom()");
   put8(u8(v >> 8));
   put8(u8(v));
 }
 
 void Packet::put16(unsigned short v) {
-  passert(!is_null(), "null packet");
-  passert(get()->_tailroom() >= 2, "len<=_tailroom()");
   put8(u8(v));
   put8(u8(v >> 8));
 }
 
 void Packet::push16_b(unsigned short v) {
-  passert(!is_null(), "null packet");
-  passert(get()->_headroom() >= 2, "len<=_headroom()");
   push8(u8(v));
   push8(u8(v >> 8));
 }
@@ -206,9 +201,8 @@ void Packet::put(std::string const& s) {
   passert(!is_null(), "null packet");
   // The length travels in one byte: a longer string cannot be read back.
   passert(s.size() <= 255, "string length>255");
-  passert(s.size() + 1 <= get()->_tailroom(), "len<=_tailroom()");
   put8(u8(s.size()));
-  put(s.data(), unsigned(s.size()));
+  for (char c : s) put8(u8(c));
 }
 
 std::string Packet::pull_string() {
@@ -223,14 +217,11 @@ std::string Packet::pull_string() {
 void Packet::put(Packet const& other) {
   passert(!is_null(), "null packet");
   passert(!other.is_null() && other.get()->valid(), "index out of range");
-  unsigned len = other.length();
-  passert(len <= get()->_tailroom(), "len<=_tailroom()");
   // Holding a reference keeps the source bytes in place even when `other`
-  // is this very handle and the append makes the block private.
+  // is this very handle and the first byte makes the block private.
   Packet source = other;
-  u8* at = tail_space();
-  extend_tail(len);
-  if (len) std::memmove(at, source.data(), len);
+  u8 const* from = source.data();
+  for (unsigned i = 0, n = source.length(); i < n; ++i) put8(from[i]);
 }
 
 Packet Packet::sub(unsigned len, unsigned start) const {

@@ -74,11 +74,13 @@ class Internal_protocol_status {
 
 typedef Smart_pointer<Internal_protocol_status> Protocol_status;
 
-class Protocol_status_success : public Internal_protocol_status {
+// A status that carries a text; `Ok` tells success from failure.
+template <bool Ok>
+class Protocol_status_text : public Internal_protocol_status {
  public:
-  Protocol_status_success(Protocol* origin, std::string const& text)
+  Protocol_status_text(Protocol* origin, std::string const& text)
       : Internal_protocol_status(origin), text_(text) {}
-  bool success() const override { return true; }
+  bool success() const override { return Ok; }
   std::string message() const override { return text_; }
   void out(std::ostream& o) const override { o << text_; }
 
@@ -86,16 +88,14 @@ class Protocol_status_success : public Internal_protocol_status {
   std::string text_;
 };
 
-class Protocol_status_error : public Internal_protocol_status {
+class Protocol_status_success : public Protocol_status_text<true> {
  public:
-  Protocol_status_error(Protocol* origin, std::string const& text)
-      : Internal_protocol_status(origin), text_(text) {}
-  bool success() const override { return false; }
-  std::string message() const override { return text_; }
-  void out(std::ostream& o) const override { o << text_; }
+  using Protocol_status_text<true>::Protocol_status_text;
+};
 
- private:
-  std::string text_;
+class Protocol_status_error : public Protocol_status_text<false> {
+ public:
+  using Protocol_status_text<false>::Protocol_status_text;
 };
 
 class Protocol_initialize_error : public Protocol_status_error {

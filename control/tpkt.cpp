@@ -126,7 +126,8 @@ bool Tpkt_protocol::on_byte_length_lo(Packet& in) {
     return true;
   }
   state_ = st_body;
-  // A frame with an empty body is complete with its header.
+  // A frame with an empty body is complete with its header: waiting for a
+  // further byte would delay it, or lose it to the frame timer.
   if (expected_ == 0) return deliver();
   return true;
 }

@@ -31,14 +31,6 @@ int listen_socket(unsigned short port) {
   return s;
 }
 
-unsigned short bound_port(Event const& e) {
-  if (!e.scheduled()) return 0;
-  INet4::Addr a;
-  socklen_t len = INet4::Addr::length();
-  if (getsockname(e.fd.get(), a.get(), &len) < 0) return 0;
-  return a.GetPort();
-}
-
 // One frame in one gathered send: header, then the body.
 ssize_t send_frame(int fd, void const* data, unsigned len) {
   unsigned total = len + 4;
@@ -95,45 +87,97 @@ void expect_header(C& c) {
 
 // ---------------------------------------------------------------------------
 
-TPKTTracer::TPKTTracer() : listener_(nullptr), current_(connections_.end()) {}
-
-TPKTTracer::~TPKTTracer() {
-  for (Connection* c : connections_) delete c;
+template <class Owner, class Conn>
+TPKTServer<Owner, Conn>::~TPKTServer() {
+  for (Conn* c : connections_) delete c;
   connections_.clear();
   event_.Release();
 }
 
-bool TPKTTracer::Listen(unsigned short port) {
+template <class Owner, class Conn>
+unsigned short TPKTServer<Owner, Conn>::LocalPort() const {
+  if (!event_.scheduled()) return 0;
+  INet4::Addr a;
+  socklen_t len = INet4::Addr::length();
+  if (getsockname(event_.fd.get(), a.get(), &len) < 0) return 0;
+  return a.GetPort();
+}
+
+template <class Owner, class Conn>
+typename TPKTServer<Owner, Conn>::Connections::iterator
+TPKTServer<Owner, Conn>::FindConnection(int fd) {
+  for (auto it = connections_.begin(); it != connections_.end(); ++it)
+    if ((*it)->event.fd.get() == fd) return it;
+  return connections_.end();
+}
+
+template <class Owner, class Conn>
+bool TPKTServer<Owner, Conn>::Open(unsigned short port,
+                                   char const* event_name) {
   Fd s(listen_socket(port));
   if (!s) return false;
-  event_.Bind("TPKTTracer::OnEvent", &TPKTTracer::OnEvent, this);
+  event_.Bind(event_name, &Owner::OnEvent, static_cast<Owner*>(this));
   event_.Schedule(s, POLLIN);
   return true;
 }
 
-unsigned short TPKTTracer::LocalPort() const { return bound_port(event_); }
-
-void TPKTTracer::OnEvent(int fd, short revents) {
-  if (!(revents & POLLIN)) return;
+template <class Owner, class Conn>
+void TPKTServer<Owner, Conn>::Accept(int fd, char const* opening,
+                                     char const* data_name) {
+  Owner& owner = static_cast<Owner&>(*this);
   for (;;) {
     INet4::Addr peer;
     socklen_t len = INet4::Addr::length();
     Fd s(accept(fd, peer.get(), &len));
     if (!s) break;
     SetCloexec(s.get(), true);
-    std::clog << "ACP connection open from " << peer << std::endl;
+    std::clog << opening << peer << std::endl;
     if (!s.NonBlock()) continue;
-    Connection* c = new Connection;
-    c->event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
+    Conn* c = new Conn;
+    c->event.Bind(data_name, &Owner::OnDataEvent, &owner);
     c->event.Schedule(s, POLLIN);
     connections_.push_back(c);
+    owner.Accepted(c, peer);
   }
 }
 
-TPKTTracer::Connections::iterator TPKTTracer::FindConnection(int fd) {
-  for (auto it = connections_.begin(); it != connections_.end(); ++it)
-    if ((*it)->event.fd.get() == fd) return it;
-  return connections_.end();
+template <class Owner, class Conn>
+void TPKTServer<Owner, Conn>::Serve(int fd, short revents) {
+  Owner& owner = static_cast<Owner&>(*this);
+  auto it = FindConnection(fd);
+  if (it == connections_.end()) return;
+  if (revents & (POLLERR | POLLHUP)) {
+    owner.CloseConnection(it);
+    return;
+  }
+  if (!(revents & POLLIN)) return;
+  Conn* c = *it;
+  for (;;) {
+    Rx rx = read_frame(*c, fd);
+    if (rx == Rx::wait) return;
+    if (rx == Rx::close) {
+      owner.CloseConnection(it);
+      return;
+    }
+    if (!owner.Deliver(it)) return;
+    expect_header(*c);
+  }
+}
+
+template class TPKTServer<TPKTTracer, TPKTConnection<512>>;
+template class TPKTServer<TPKTTracerP2P, TPKTPeerConnection>;
+
+// ---------------------------------------------------------------------------
+
+TPKTTracer::TPKTTracer() : listener_(nullptr), current_(connections_.end()) {}
+
+bool TPKTTracer::Listen(unsigned short port) {
+  return Open(port, "TPKTTracer::OnEvent");
+}
+
+void TPKTTracer::OnEvent(int fd, short revents) {
+  if (!(revents & POLLIN)) return;
+  Accept(fd, "ACP connection open from ", "TPKTTracer::OnDataEvent");
 }
 
 void TPKTTracer::CloseConnection(Connections::iterator pos) {
@@ -144,27 +188,16 @@ void TPKTTracer::CloseConnection(Connections::iterator pos) {
 }
 
 void TPKTTracer::OnDataEvent(int fd, short revents) {
-  auto it = FindConnection(fd);
-  if (it == connections_.end()) return;
-  if (revents & (POLLERR | POLLHUP)) {
-    CloseConnection(it);
-    return;
-  }
-  if (!(revents & POLLIN)) return;
-  Connection* c = *it;
-  for (;;) {
-    Rx rx = read_frame(*c, fd);
-    if (rx == Rx::wait) break;
-    if (rx == Rx::close) {
-      CloseConnection(it);
-      break;
-    }
-    current_ = it;
-    if (listener_) listener_->OnTPKTMessage(c->buffer, c->needed);
-    if (current_ == connections_.end()) return;  // closed by a reply
-    expect_header(*c);
-  }
+  Serve(fd, revents);
   current_ = connections_.end();
+}
+
+bool TPKTTracer::Deliver(Connections::iterator pos) {
+  current_ = pos;
+  Connection* c = *pos;
+  if (listener_) listener_->OnTPKTMessage(c->buffer, c->needed);
+  // A reply that failed closed the connection meanwhile.
+  return current_ != connections_.end();
 }
 
 void TPKTTracer::SendTo(Connections::iterator pos, void const* data,
@@ -195,48 +228,21 @@ void TPKTTracer::Send(void const* data, unsigned int len) {
 
 TPKTTracerP2P::TPKTTracerP2P() : listener_(nullptr), port_(0) {}
 
-TPKTTracerP2P::~TPKTTracerP2P() {
-  for (Connection* c : connections_) delete c;
-  connections_.clear();
-  event_.Release();
-}
-
 bool TPKTTracerP2P::Listen(unsigned short port) {
-  Fd s(listen_socket(port));
-  if (!s) return false;
+  if (!Open(port, "TPKTTracerP2P::OnEvent")) return false;
   port_ = port;
-  event_.Bind("TPKTTracerP2P::OnEvent", &TPKTTracerP2P::OnEvent, this);
-  event_.Schedule(s, POLLIN);
   return true;
 }
 
-unsigned short TPKTTracerP2P::LocalPort() const { return bound_port(event_); }
-
 void TPKTTracerP2P::OnEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
-  for (;;) {
-    INet4::Addr peer;
-    socklen_t len = INet4::Addr::length();
-    Fd s(accept(fd, peer.get(), &len));
-    if (!s) break;
-    SetCloexec(s.get(), true);
-    std::clog << "TPKT peer-to-peer connection open from " << peer
-              << std::endl;
-    if (!s.NonBlock()) continue;
-    Connection* c = new Connection;
-    c->event.Bind("TPKTTracerP2P::OnDataEvent", &TPKTTracerP2P::OnDataEvent,
-                  this);
-    c->event.Schedule(s, POLLIN);
-    c->peer = peer;
-    connections_.push_back(c);
-    if (listener_) listener_->OnTPKTConnected(peer, c->event.fd.get());
-  }
+  Accept(fd, "TPKT peer-to-peer connection open from ",
+         "TPKTTracerP2P::OnDataEvent");
 }
 
-TPKTTracerP2P::Connections::iterator TPKTTracerP2P::FindConnection(int fd) {
-  for (auto it = connections_.begin(); it != connections_.end(); ++it)
-    if ((*it)->event.fd.get() == fd) return it;
-  return connections_.end();
+void TPKTTracerP2P::Accepted(Connection* c, INet4::Addr const& peer) {
+  c->peer = peer;
+  if (listener_) listener_->OnTPKTConnected(peer, c->event.fd.get());
 }
 
 TPKTTracerP2P::Connections::iterator TPKTTracerP2P::FindConnection(
@@ -262,28 +268,15 @@ void TPKTTracerP2P::CloseConnection(Connections::iterator pos) {
   }
 }
 
-void TPKTTracerP2P::OnDataEvent(int fd, short revents) {
+void TPKTTracerP2P::OnDataEvent(int fd, short revents) { Serve(fd, revents); }
+
+bool TPKTTracerP2P::Deliver(Connections::iterator pos) {
+  Connection* c = *pos;
+  int fd = c->event.fd.get();
+  if (listener_) listener_->OnTPKTMessage(c->peer, c->buffer, c->needed);
+  // The listener may have closed this connection from inside the call.
   auto it = FindConnection(fd);
-  if (it == connections_.end()) return;
-  if (revents & (POLLERR | POLLHUP)) {
-    CloseConnection(it);
-    return;
-  }
-  if (!(revents & POLLIN)) return;
-  Connection* c = *it;
-  for (;;) {
-    Rx rx = read_frame(*c, fd);
-    if (rx == Rx::wait) return;
-    if (rx == Rx::close) {
-      CloseConnection(it);
-      return;
-    }
-    if (listener_) listener_->OnTPKTMessage(c->peer, c->buffer, c->needed);
-    // The listener may have closed this connection from inside the call.
-    it = FindConnection(fd);
-    if (it == connections_.end() || *it != c) return;
-    expect_header(*c);
-  }
+  return it != connections_.end() && *it == c;
 }
 
 int TPKTTracerP2P::Send(INet4::Addr const& peer, void const* data,

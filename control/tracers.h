@@ -11,7 +11,52 @@
 #include "core/inet.h"
 #include "core/multiplexer.h"
 
-class TPKTTracer {
+// One client: the buffer holds the header first, then the body, both read
+// into its start.
+template <unsigned Size>
+struct TPKTConnection {
+  int state = 1;  // 1 header, 0 body
+  unsigned needed = 4;
+  unsigned received = 0;
+  Event event;
+  unsigned char buffer[Size];
+};
+
+struct TPKTPeerConnection : TPKTConnection<2048> {
+  INet4::Addr peer;
+};
+
+// The listening socket, the client list and the frame reader both tracers
+// share. `Owner` provides OnEvent, OnDataEvent, CloseConnection, Accepted
+// and Deliver (which hands one body over and tells whether the connection
+// still stands).
+template <class Owner, class Conn>
+class TPKTServer {
+ public:
+  typedef std::list<Conn*> Connections;
+
+  TPKTServer() {}
+  TPKTServer(TPKTServer const&) = delete;
+  TPKTServer& operator=(TPKTServer const&) = delete;
+  ~TPKTServer();
+
+  // The bound port (useful after Listen(0)); 0 when not listening.
+  unsigned short LocalPort() const;
+  unsigned ConnectionCount() const { return unsigned(connections_.size()); }
+  typename Connections::iterator FindConnection(int fd);
+
+ protected:
+  bool Open(unsigned short port, char const* event_name);
+  // Accepts every waiting client, each announced on the log stream after
+  // `opening` and handed to the owner's Accepted once listed.
+  void Accept(int fd, char const* opening, char const* data_name);
+  void Serve(int fd, short revents);
+
+  Event event_;
+  Connections connections_;
+};
+
+class TPKTTracer : public TPKTServer<TPKTTracer, TPKTConnection<512>> {
  public:
   class Listener {
    public:
@@ -19,20 +64,9 @@ class TPKTTracer {
     virtual void OnTPKTMessage(void const* data, unsigned int len) = 0;
   };
 
-  struct Connection {
-    Connection() : state(1), needed(4), received(0) {}
-    int state;  // 1 header, 0 body
-    unsigned needed;
-    unsigned received;
-    Event event;
-    unsigned char buffer[512];
-  };
-  typedef std::list<Connection*> Connections;
+  typedef TPKTConnection<512> Connection;
 
   TPKTTracer();
-  TPKTTracer(TPKTTracer const&) = delete;
-  TPKTTracer& operator=(TPKTTracer const&) = delete;
-  ~TPKTTracer();
 
   bool Listen(unsigned short port);
   // A reply to the sender while a received frame is being delivered,
@@ -40,25 +74,22 @@ class TPKTTracer {
   void Send(void const* data, unsigned int len);
 
   void SetListener(Listener* l) { listener_ = l; }
-  // The bound port (useful after Listen(0)); 0 when not listening.
-  unsigned short LocalPort() const;
-  unsigned ConnectionCount() const { return unsigned(connections_.size()); }
 
   void OnEvent(int fd, short revents);
   void OnDataEvent(int fd, short revents);
-  Connections::iterator FindConnection(int fd);
   void CloseConnection(Connections::iterator pos);
 
  private:
+  friend class TPKTServer<TPKTTracer, Connection>;
+  void Accepted(Connection*, INet4::Addr const&) {}
+  bool Deliver(Connections::iterator pos);
   void SendTo(Connections::iterator pos, void const* data, unsigned int len);
 
   Listener* listener_;
-  Event event_;
-  Connections connections_;
   Connections::iterator current_;
 };
 
-class TPKTTracerP2P {
+class TPKTTracerP2P : public TPKTServer<TPKTTracerP2P, TPKTPeerConnection> {
  public:
   class Listener {
    public:
@@ -69,21 +100,9 @@ class TPKTTracerP2P {
                                unsigned int len) = 0;
   };
 
-  struct Connection {
-    Connection() : state(1), needed(4), received(0) {}
-    int state;  // 1 header, 0 body
-    unsigned needed;
-    unsigned received;
-    Event event;
-    INet4::Addr peer;
-    unsigned char buffer[2048];
-  };
-  typedef std::list<Connection*> Connections;
+  typedef TPKTPeerConnection Connection;
 
   TPKTTracerP2P();
-  TPKTTracerP2P(TPKTTracerP2P const&) = delete;
-  TPKTTracerP2P& operator=(TPKTTracerP2P const&) = delete;
-  ~TPKTTracerP2P();
 
   bool Listen(unsigned short port);
   // len + 4 on success; -EFAULT for an unknown peer, -EMSGSIZE for a body
@@ -94,21 +113,24 @@ class TPKTTracerP2P {
   bool IsConnected(INet4::Addr const& peer);
 
   void SetListener(Listener* l) { listener_ = l; }
-  unsigned short LocalPort() const;
   unsigned short Port() const { return port_; }
-  unsigned ConnectionCount() const { return unsigned(connections_.size()); }
 
   void OnEvent(int fd, short revents);
   void OnDataEvent(int fd, short revents);
-  Connections::iterator FindConnection(int fd);
+  using TPKTServer::FindConnection;
   Connections::iterator FindConnection(INet4::Addr const& peer);
   void CloseConnection(Connections::iterator pos);
 
  private:
+  friend class TPKTServer<TPKTTracerP2P, Connection>;
+  void Accepted(Connection* c, INet4::Addr const& peer);
+  bool Deliver(Connections::iterator pos);
+
   Listener* listener_;
-  Event event_;
-  Connections connections_;
   unsigned short port_;
 };
+
+extern template class TPKTServer<TPKTTracer, TPKTConnection<512>>;
+extern template class TPKTServer<TPKTTracerP2P, TPKTPeerConnection>;
 
 #endif  // VELMARD_CONTROL_TRACERS_H

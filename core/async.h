@@ -14,8 +14,22 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace ASync {
+
+// A handler that calls a member function of its owner.
+template <class Base, class T, class... Args>
+class MemberHandler : public Base {
+public:
+    typedef void (T::*Action)(Args...);
+    MemberHandler(Action action, T* object) : mAction(action), mObject(object) {}
+    void Invoke(Args... args) override { (mObject->*mAction)(std::move(args)...); }
+
+private:
+    Action mAction;
+    T* mObject;
+};
 
 class Copy {
 public:
@@ -44,16 +58,7 @@ public:
     };
 
     template <class T>
-    class THandler : public Handler {
-    public:
-        typedef void (T::*Action)(Status::Type);
-        THandler(Action action, T* object) : mAction(action), mObject(object) {}
-        void Invoke(Status::Type status) override { (mObject->*mAction)(status); }
-
-    private:
-        Action mAction;
-        T* mObject;
-    };
+    using THandler = MemberHandler<Handler, T, Status::Type>;
 
     Copy();
     ~Copy();
@@ -132,16 +137,7 @@ public:
     };
 
     template <class T>
-    class THandler : public Handler {
-    public:
-        typedef void (T::*Action)(Status::Type, Fd);
-        THandler(Action action, T* object) : mAction(action), mObject(object) {}
-        void Invoke(Status::Type status, Fd fd) override { (mObject->*mAction)(status, std::move(fd)); }
-
-    private:
-        Action mAction;
-        T* mObject;
-    };
+    using THandler = MemberHandler<Handler, T, Status::Type, Fd>;
 
     Connect();
     ~Connect();

@@ -14,24 +14,39 @@
 #include <iostream>
 #include <sstream>
 
-// ---------------------------------------------------------------- SysLogStreamBuf
+// ---------------------------------------------------------------- AreaStreamBuf
 
-SysLogStreamBuf::SysLogStreamBuf(int facility, int severity) : mPriority(facility | severity)
-{
-    SysLogStreamBuf::setbuf(new char[1024], 1024);
-}
+AreaStreamBuf::~AreaStreamBuf() { delete[] mArea; }
 
-SysLogStreamBuf::~SysLogStreamBuf() { delete[] mArea; }
-
-std::streambuf* SysLogStreamBuf::setbuf(char* buffer, std::streamsize size)
+std::streambuf* AreaStreamBuf::setbuf(char* buffer, std::streamsize size)
 {
     if (size < 2)
         return this;
     sync();
     delete[] mArea;
     mArea = buffer;
-    setp(buffer, buffer + size - 1);
+    setp(buffer, buffer + size - mReserved);
     return this;
+}
+
+int AreaStreamBuf::overflow(int c)
+{
+    sync();
+    if (c == traits_type::eof())
+        return 0;
+    if (pptr() == epptr())
+        return traits_type::eof();
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+}
+
+// ---------------------------------------------------------------- SysLogStreamBuf
+
+SysLogStreamBuf::SysLogStreamBuf(int facility, int severity)
+    : AreaStreamBuf(1), mPriority(facility | severity)
+{
+    setbuf(new char[1024], 1024);
 }
 
 // Sends each line of the put area; a partial line waits for its end unless
@@ -69,18 +84,6 @@ int SysLogStreamBuf::sync()
     return SyncLines([pri](char const* line) { ::syslog(pri, "%s", line); }, [] {});
 }
 
-int SysLogStreamBuf::overflow(int c)
-{
-    sync();
-    if (c == traits_type::eof())
-        return 0;
-    if (pptr() == epptr())
-        return traits_type::eof();
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
-}
-
 // ---------------------------------------------------------------- ManagedSysLogStreamBuf
 
 ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int severity)
@@ -99,31 +102,16 @@ int ManagedSysLogStreamBuf::sync()
 // ---------------------------------------------------------------- LogFileStreamBuf
 
 LogFileStreamBuf::LogFileStreamBuf(std::string const& directory)
-    : mFile(new std::filebuf), mDirectory(directory)
+    : AreaStreamBuf(0), mFile(new std::filebuf), mDirectory(directory)
 {
-    LogFileStreamBuf::setbuf(new char[16], 16);
+    setbuf(new char[16], 16);
     NewFile();
     mInLine = false;
 }
 
-LogFileStreamBuf::~LogFileStreamBuf()
-{
-    // What is still in the put area is dropped; the file's own buffer is
-    // written when it closes.
-    mFile.reset();
-    delete[] mArea;
-}
-
-std::streambuf* LogFileStreamBuf::setbuf(char* buffer, std::streamsize size)
-{
-    if (size < 2)
-        return this;
-    sync();
-    delete[] mArea;
-    mArea = buffer;
-    setp(buffer, buffer + size);
-    return this;
-}
+// What is still in the put area is dropped; the file's own buffer is
+// written when it closes.
+LogFileStreamBuf::~LogFileStreamBuf() { mFile.reset(); }
 
 void LogFileStreamBuf::OpenFor(struct tm const& tm)
 {
@@ -169,10 +157,6 @@ int LogFileStreamBuf::sync()
         mInLine = false;
         p = nl + 1;
     }
-    if (p == end) {
-        setp(pbase(), epptr());
-        return 0;
-    }
 
     struct timeval tv;
     gettimeofday(&tv, nullptr);
@@ -199,18 +183,6 @@ int LogFileStreamBuf::sync()
     }
     setp(pbase(), epptr());
     return 0;
-}
-
-int LogFileStreamBuf::overflow(int c)
-{
-    sync();
-    if (c == traits_type::eof())
-        return 0;
-    if (pptr() == epptr())
-        return traits_type::eof();
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    return c;
 }
 
 // ---------------------------------------------------------------- Daemon

@@ -10,26 +10,41 @@
 #include <memory>
 #include <string>
 
-// Line-cutting stream buffer over the platform's syslog(3).
-class SysLogStreamBuf : public std::streambuf {
+// The owned put area that the log stream buffers share: a full area or a
+// flush hands the bytes to sync().
+class AreaStreamBuf : public std::streambuf {
+public:
+    ~AreaStreamBuf() override;
+
+protected:
+    // reserved: bytes at the end of every area kept out of use.
+    explicit AreaStreamBuf(std::streamsize reserved) : mReserved(reserved) {}
+
+    // Takes ownership of the array; a size below 2 is ignored.
+    std::streambuf* setbuf(char* buffer, std::streamsize size) override;
+    int overflow(int c) override;
+
+    char* mArea = nullptr;
+
+private:
+    std::streamsize mReserved;
+};
+
+// Line-cutting stream buffer over the platform's syslog(3). The last byte of
+// its area holds the zero that ends the text.
+class SysLogStreamBuf : public AreaStreamBuf {
 public:
     SysLogStreamBuf(int facility, int severity);
-    ~SysLogStreamBuf() override;
 
     int priority() const { return mPriority; }
 
 protected:
-    // Takes ownership of the array; its last byte is kept for the
-    // terminating zero.
-    std::streambuf* setbuf(char* buffer, std::streamsize size) override;
     int sync() override;
-    int overflow(int c) override;
 
     template <class Send, class Flush>
     int SyncLines(Send send, Flush flush);
 
     int mPriority;
-    char* mArea = nullptr;
 };
 
 // The buffer in use: lines go to syslogManager, and the lines of one flush
@@ -44,15 +59,13 @@ protected:
 
 // Hourly log files "<dir>/%Y_%m_%d-%H.log", each line prefixed with the
 // minute, second and microseconds of the flush that wrote it.
-class LogFileStreamBuf : public std::streambuf {
+class LogFileStreamBuf : public AreaStreamBuf {
 public:
     explicit LogFileStreamBuf(std::string const& directory);
     ~LogFileStreamBuf() override;
 
 protected:
-    std::streambuf* setbuf(char* buffer, std::streamsize size) override;
     int sync() override;
-    int overflow(int c) override;
 
 private:
     void NewFile();
@@ -63,7 +76,6 @@ private:
     std::string mDirectory;
     int mHour = -1;
     bool mInLine = false;
-    char* mArea = nullptr;
 };
 
 namespace Daemon {

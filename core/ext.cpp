@@ -53,7 +53,6 @@ void Table::delimeter(std::ostream& out)
 void Table::gap(std::ostream& out)
 {
     finalize(out);
-    if (widths.empty()) return;
     for (int w : widths) out << '|' << std::string(w > 0 ? w : 0, ' ');
     out << '|' << std::endl;
 }

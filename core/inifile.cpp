@@ -9,6 +9,28 @@
 
 namespace IniFile {
 
+namespace {
+
+// def stays when nothing converts.
+template <class T>
+T Scan(std::string const& text, char const* format, T def)
+{
+    T v = def;
+    std::sscanf(text.c_str(), format, &v);
+    return v;
+}
+
+// The text that a string stream writes with default formatting.
+template <class T>
+std::string Text(T v)
+{
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- SubKey
 
 SubKey::SubKey(std::string const& value, int line) : mValue(value), mLineNo(line) {}
@@ -24,33 +46,13 @@ bool SubKey::GetBool(bool def) const
 
 void SubKey::SetBool(bool v) { mValue = v ? "yes" : "no"; }
 
-int SubKey::GetInt(int def) const
-{
-    int v = def;
-    std::sscanf(mValue.c_str(), "%d", &v);
-    return v;
-}
+int SubKey::GetInt(int def) const { return Scan(mValue, "%d", def); }
 
-void SubKey::SetInt(int v)
-{
-    std::ostringstream s;
-    s << v;
-    mValue = s.str();
-}
+void SubKey::SetInt(int v) { mValue = Text(v); }
 
-float SubKey::GetFloat(float def) const
-{
-    float v = def;
-    std::sscanf(mValue.c_str(), "%f", &v);
-    return v;
-}
+float SubKey::GetFloat(float def) const { return Scan(mValue, "%f", def); }
 
-void SubKey::SetFloat(float v)
-{
-    std::ostringstream s;
-    s << v;
-    mValue = s.str();
-}
+void SubKey::SetFloat(float v) { mValue = Text(v); }
 
 void SubKey::Dump(std::ostream& out) const
 {
@@ -63,35 +65,14 @@ void SubKey::Dump(std::ostream& out) const
 
 Key::Key(std::string const& name) : mName(name) {}
 
-Key::~Key() { CleanSubKeys(); }
-
 SubKey* Key::NewSubKey(std::string const& value, int line)
 {
-    SubKey* k = new SubKey(value, line);
-    k->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = k;
-    else
-        mFirst = k;
-    mLast = k;
-    ++mSubKeyCount;
-    return k;
-}
-
-void Key::CleanSubKeys()
-{
-    while (mFirst) {
-        SubKey* k = mFirst;
-        mFirst = k->mNext;
-        delete k;
-    }
-    mLast = nullptr;
-    mSubKeyCount = 0;
+    return mSubKeys.append(new SubKey(value, line));
 }
 
 void Key::CheckEmpty()
 {
-    if (mSubKeyCount == 0)
+    if (count() == 0)
         NewSubKey("", -1);
 }
 
@@ -99,101 +80,39 @@ void Key::Dump(std::ostream& out) const
 {
     out << "dumping IniFile::Key" << std::endl;
     out << "mName=\"" << mName << "\"" << std::endl;
-    out << "mSubKeyCount=" << mSubKeyCount << std::endl;
-    for (SubKey* k = mFirst; k; k = k->mNext)
-        k->Dump(out);
+    out << "mSubKeyCount=" << count() << std::endl;
+    mSubKeys.Dump(out);
 }
 
 // ---------------------------------------------------------------- SubSection
 
 SubSection::SubSection(int line) : mLineNo(line) {}
 
-SubSection::~SubSection() { CleanKeys(); }
-
-Key& SubSection::operator[](std::string const& key)
-{
-    auto it = mIndex.find(key);
-    if (it != mIndex.end())
-        return *it->second;
-    return *NewKey(key);
-}
-
-Key* SubSection::NewKey(std::string const& key)
-{
-    auto it = mIndex.find(key);
-    if (it != mIndex.end())
-        return it->second;
-    Key* k = new Key(key);
-    k->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = k;
-    else
-        mFirst = k;
-    mLast = k;
-    ++mKeyCount;
-    mIndex[key] = k;
-    return k;
-}
-
 SubKey* SubSection::NewSubKey(std::string const& key, std::string const& value, int line)
 {
-    return (*this)[key].NewSubKey(value, line);
-}
-
-void SubSection::CleanKeys()
-{
-    while (mFirst) {
-        Key* k = mFirst;
-        mFirst = k->mNext;
-        delete k;
-    }
-    mLast = nullptr;
-    mKeyCount = 0;
-    mIndex.clear();
+    return mKeys[key].NewSubKey(value, line);
 }
 
 void SubSection::Dump(std::ostream& out) const
 {
     out << "dumping IniFile::SubSection" << std::endl;
     out << "mLineNo=\"" << mLineNo << "\"" << std::endl;
-    out << "mKeyCount=" << mKeyCount << std::endl;
-    for (Key* k = mFirst; k; k = k->mNext)
-        k->Dump(out);
+    out << "mKeyCount=" << count() << std::endl;
+    mKeys.Dump(out);
 }
 
 // ---------------------------------------------------------------- Section
 
 Section::Section(std::string const& name) : mName(name) {}
 
-Section::~Section() { CleanSubSections(); }
-
 SubSection* Section::NewSubSection(int line)
 {
-    SubSection* s = new SubSection(line);
-    s->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = s;
-    else
-        mFirst = s;
-    mLast = s;
-    ++mSubSectionCount;
-    return s;
-}
-
-void Section::CleanSubSections()
-{
-    while (mFirst) {
-        SubSection* s = mFirst;
-        mFirst = s->mNext;
-        delete s;
-    }
-    mLast = nullptr;
-    mSubSectionCount = 0;
+    return mSubSections.append(new SubSection(line));
 }
 
 void Section::CheckEmpty()
 {
-    if (mSubSectionCount == 0)
+    if (count() == 0)
         NewSubSection(-1);
 }
 
@@ -201,9 +120,8 @@ void Section::Dump(std::ostream& out) const
 {
     out << "dumping IniFile::Section" << std::endl;
     out << "mName=\"" << mName << "\"" << std::endl;
-    out << "mSubSectionCount=" << mSubSectionCount << std::endl;
-    for (SubSection* s = mFirst; s; s = s->mNext)
-        s->Dump(out);
+    out << "mSubSectionCount=" << count() << std::endl;
+    mSubSections.Dump(out);
 }
 
 // ---------------------------------------------------------------- File
@@ -228,45 +146,13 @@ bool File::Open(std::string const& name)
 // that never opened are part of it too.
 void File::Close()
 {
-    while (mFirst) {
-        Section* s = mFirst;
-        mFirst = s->mNext;
-        delete s;
-    }
-    mLast = nullptr;
-    mSectionCount = 0;
-    mIndex.clear();
+    mSections.clear();
     mOpen = false;
-}
-
-Section& File::operator[](std::string const& name)
-{
-    auto it = mIndex.find(name);
-    if (it != mIndex.end())
-        return *it->second;
-    return *NewSection(name);
-}
-
-Section* File::NewSection(std::string const& name)
-{
-    auto it = mIndex.find(name);
-    if (it != mIndex.end())
-        return it->second;
-    Section* s = new Section(name);
-    s->mPrev = mLast;
-    if (mLast)
-        mLast->mNext = s;
-    else
-        mFirst = s;
-    mLast = s;
-    ++mSectionCount;
-    mIndex[name] = s;
-    return s;
 }
 
 SubSection* File::NewSubSection(std::string const& name, int line)
 {
-    return (*this)[name].NewSubSection(line);
+    return mSections[name].NewSubSection(line);
 }
 
 void File::Dump(std::ostream& out) const
@@ -274,9 +160,8 @@ void File::Dump(std::ostream& out) const
     out << "dumping IniFile::File" << std::endl;
     out << "mFileName=\"" << mFileName << "\"" << std::endl;
     out << std::endl;
-    out << "mSectionCount=" << mSectionCount << std::endl;
-    for (Section* s = mFirst; s; s = s->mNext)
-        s->Dump(out);
+    out << "mSectionCount=" << count() << std::endl;
+    mSections.Dump(out);
 }
 
 namespace {
@@ -306,6 +191,18 @@ void File::Parse(std::istream& in)
     unsigned pending = 0;
     std::string section, key, value;
     SubSection* current = nullptr;
+
+    // Spaces are held back until a later byte shows they are inner ones.
+    auto take = [&](std::string& text, char c) {
+        text.append(pending, ' ');
+        text += c;
+        pending = 0;
+    };
+    auto store = [&] {
+        current->NewSubKey(key, value, line);
+        key.clear();
+        state = LineStart;
+    };
 
     std::istreambuf_iterator<char> it(in), end;
     for (; it != end; ++it) {
@@ -370,11 +267,8 @@ void File::Parse(std::istream& in)
                 key.clear();
                 pending = 0;
                 state = LineStart;
-            } else {
-                key.append(pending, ' ');
-                key += c;
-                pending = 0;
-            }
+            } else
+                take(key, c);
             break;
 
         case BeforeValue:
@@ -382,11 +276,9 @@ void File::Parse(std::istream& in)
                 ;
             else if (c == '#')
                 comment = true;
-            else if (c == '\n') {
-                current->NewSubKey(key, value, line);
-                key.clear();
-                state = LineStart;
-            } else {
+            else if (c == '\n')
+                store();
+            else {
                 value.assign(1, c);
                 pending = 0;
                 state = Value;
@@ -399,15 +291,10 @@ void File::Parse(std::istream& in)
             else if (c == '#' && pending > 0) {
                 comment = true;
                 pending = 0;
-            } else if (c == '\n') {
-                current->NewSubKey(key, value, line);
-                key.clear();
-                state = LineStart;
-            } else {
-                value.append(pending, ' ');
-                value += c;
-                pending = 0;
-            }
+            } else if (c == '\n')
+                store();
+            else
+                take(value, c);
             break;
         }
 
@@ -416,7 +303,7 @@ void File::Parse(std::istream& in)
     }
 
     if (state == BeforeValue || state == Value)
-        current->NewSubKey(key, value, line);
+        store();
 }
 
 std::istream& operator>>(std::istream& in, File& file)

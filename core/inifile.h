@@ -33,6 +33,84 @@ private:
     T* mCur;
 };
 
+// One level of the tree: owns its elements and keeps them in order of
+// creation, with their count; clearing it deletes them.
+template <class T>
+class Chain {
+public:
+    Chain() {}
+    ~Chain() { clear(); }
+
+    T* first() const { return mFirst; }
+    T* last() const { return mLast; }
+    unsigned count() const { return mCount; }
+
+    T* append(T* node)
+    {
+        node->mPrev = mLast;
+        if (mLast)
+            mLast->mNext = node;
+        else
+            mFirst = node;
+        mLast = node;
+        ++mCount;
+        return node;
+    }
+
+    void clear()
+    {
+        while (mFirst) {
+            T* node = mFirst;
+            mFirst = node->mNext;
+            delete node;
+        }
+        mLast = nullptr;
+        mCount = 0;
+    }
+
+    void Dump(std::ostream& out) const
+    {
+        for (T* node = mFirst; node; node = node->mNext)
+            node->Dump(out);
+    }
+
+private:
+    Chain(Chain const&) = delete;
+    Chain& operator=(Chain const&) = delete;
+
+    T* mFirst = nullptr;
+    T* mLast = nullptr;
+    unsigned mCount = 0;
+};
+
+// A level whose elements are also found by exact name; a missing name is
+// created empty on lookup, so lookups never fail.
+template <class T>
+class NamedChain : public Chain<T> {
+public:
+    ~NamedChain() { clear(); }
+
+    T& operator[](std::string const& name)
+    {
+        auto it = mIndex.find(name);
+        if (it != mIndex.end())
+            return *it->second;
+        T* node = this->append(new T(name));
+        mIndex[name] = node;
+        return *node;
+    }
+
+    // The list goes first, then the index.
+    void clear()
+    {
+        Chain<T>::clear();
+        mIndex.clear();
+    }
+
+private:
+    std::map<std::string, T*> mIndex;
+};
+
 class SubKey {
 public:
     SubKey(std::string const& value, int line);
@@ -53,7 +131,7 @@ public:
     SubKey* prev() const { return mPrev; }
 
 private:
-    friend class Key;
+    template <class> friend class Chain;
     SubKey(SubKey const&) = delete;
     SubKey& operator=(SubKey const&) = delete;
 
@@ -68,17 +146,16 @@ public:
     typedef GenericIterator<SubKey> iterator;
 
     explicit Key(std::string const& name);
-    ~Key();
 
     std::string const& name() const { return mName; }
-    unsigned count() const { return mSubKeyCount; }
-    SubKey* first() const { return mFirst; }
-    SubKey* last() const { return mLast; }
-    iterator begin() const { return iterator(mFirst); }
+    unsigned count() const { return mSubKeys.count(); }
+    SubKey* first() const { return mSubKeys.first(); }
+    SubKey* last() const { return mSubKeys.last(); }
+    iterator begin() const { return iterator(first()); }
     iterator end() const { return iterator(); }
 
     SubKey* NewSubKey(std::string const& value, int line);
-    void CleanSubKeys();
+    void CleanSubKeys() { mSubKeys.clear(); }
     void CheckEmpty();
     void Dump(std::ostream& out) const;
 
@@ -86,14 +163,12 @@ public:
     Key* prev() const { return mPrev; }
 
 private:
-    friend class SubSection;
+    template <class> friend class Chain;
     Key(Key const&) = delete;
     Key& operator=(Key const&) = delete;
 
     std::string mName;
-    unsigned mSubKeyCount = 0;
-    SubKey* mFirst = nullptr;
-    SubKey* mLast = nullptr;
+    Chain<SubKey> mSubKeys;
     Key* mNext = nullptr;
     Key* mPrev = nullptr;
 };
@@ -103,37 +178,33 @@ public:
     typedef GenericIterator<Key> iterator;
 
     explicit SubSection(int line);
-    ~SubSection();
 
     int line() const { return mLineNo; }
-    unsigned count() const { return mKeyCount; }
-    Key* first() const { return mFirst; }
-    Key* last() const { return mLast; }
-    iterator begin() const { return iterator(mFirst); }
+    unsigned count() const { return mKeys.count(); }
+    Key* first() const { return mKeys.first(); }
+    Key* last() const { return mKeys.last(); }
+    iterator begin() const { return iterator(first()); }
     iterator end() const { return iterator(); }
 
     // A missing key is created empty, so lookups never fail.
-    Key& operator[](std::string const& key);
-    Key* NewKey(std::string const& key);
+    Key& operator[](std::string const& key) { return mKeys[key]; }
+    Key* NewKey(std::string const& key) { return &mKeys[key]; }
     SubKey* NewSubKey(std::string const& key, std::string const& value, int line);
-    void CleanKeys();
+    void CleanKeys() { mKeys.clear(); }
     void Dump(std::ostream& out) const;
 
     SubSection* next() const { return mNext; }
     SubSection* prev() const { return mPrev; }
 
 private:
-    friend class Section;
+    template <class> friend class Chain;
     SubSection(SubSection const&) = delete;
     SubSection& operator=(SubSection const&) = delete;
 
     int mLineNo;
-    unsigned mKeyCount = 0;
-    Key* mFirst = nullptr;
-    Key* mLast = nullptr;
+    NamedChain<Key> mKeys;
     SubSection* mNext = nullptr;
     SubSection* mPrev = nullptr;
-    std::map<std::string, Key*> mIndex;
 };
 
 class Section {
@@ -141,17 +212,16 @@ public:
     typedef GenericIterator<SubSection> iterator;
 
     explicit Section(std::string const& name);
-    ~Section();
 
     std::string const& name() const { return mName; }
-    unsigned count() const { return mSubSectionCount; }
-    SubSection* first() const { return mFirst; }
-    SubSection* last() const { return mLast; }
-    iterator begin() const { return iterator(mFirst); }
+    unsigned count() const { return mSubSections.count(); }
+    SubSection* first() const { return mSubSections.first(); }
+    SubSection* last() const { return mSubSections.last(); }
+    iterator begin() const { return iterator(first()); }
     iterator end() const { return iterator(); }
 
     SubSection* NewSubSection(int line);
-    void CleanSubSections();
+    void CleanSubSections() { mSubSections.clear(); }
     void CheckEmpty();
     void Dump(std::ostream& out) const;
 
@@ -159,14 +229,12 @@ public:
     Section* prev() const { return mPrev; }
 
 private:
-    friend class File;
+    template <class> friend class Chain;
     Section(Section const&) = delete;
     Section& operator=(Section const&) = delete;
 
     std::string mName;
-    unsigned mSubSectionCount = 0;
-    SubSection* mFirst = nullptr;
-    SubSection* mLast = nullptr;
+    Chain<SubSection> mSubSections;
     Section* mNext = nullptr;
     Section* mPrev = nullptr;
 };
@@ -186,15 +254,15 @@ public:
 
     bool is_open() const { return mOpen; }
     std::string const& filename() const { return mFileName; }
-    unsigned count() const { return mSectionCount; }
-    Section* first() const { return mFirst; }
-    Section* last() const { return mLast; }
-    iterator begin() const { return iterator(mFirst); }
+    unsigned count() const { return mSections.count(); }
+    Section* first() const { return mSections.first(); }
+    Section* last() const { return mSections.last(); }
+    iterator begin() const { return iterator(first()); }
     iterator end() const { return iterator(); }
 
     // A missing section is created empty, so lookups never fail.
-    Section& operator[](std::string const& name);
-    Section* NewSection(std::string const& name);
+    Section& operator[](std::string const& name) { return mSections[name]; }
+    Section* NewSection(std::string const& name) { return &mSections[name]; }
     SubSection* NewSubSection(std::string const& name, int line);
     void Dump(std::ostream& out) const;
 
@@ -207,10 +275,7 @@ private:
 
     std::string mFileName;
     bool mOpen = false;
-    unsigned mSectionCount = 0;
-    Section* mFirst = nullptr;
-    Section* mLast = nullptr;
-    std::map<std::string, Section*> mIndex;
+    NamedChain<Section> mSections;
 };
 
 std::istream& operator>>(std::istream& in, File& file);

@@ -12,12 +12,14 @@ namespace {
 Handler volatile plainHandlers[NSIG];
 InfoHandler volatile infoHandlers[NSIG];
 
-void Trampoline(int sig, siginfo_t* info, void* ctx)
+// Installed as a plain one-argument handler: the kernel then passes no
+// signal information, so a three-argument handler gets none either.
+void Trampoline(int sig)
 {
     int savedErrno = errno;
     if (sig > 0 && sig < NSIG) {
         if (InfoHandler ih = infoHandlers[sig])
-            ih(sig, info, ctx);
+            ih(sig, nullptr, nullptr);
         else if (Handler h = plainHandlers[sig])
             h(sig);
     }
@@ -33,15 +35,13 @@ int Install(int sig, Handler h, InfoHandler ih, const Set& mask, int flags)
     struct sigaction sa = {};
     if (!ih && (h == SIG_IGN || h == SIG_DFL)) {
         sa.sa_handler = h;
-        sa.sa_mask = mask.get();
-        sa.sa_flags = flags & ~SA_SIGINFO;
-        return ::sigaction(sig, &sa, nullptr);
+    } else {
+        plainHandlers[sig] = h;
+        infoHandlers[sig] = ih;
+        sa.sa_handler = Trampoline;
     }
-    plainHandlers[sig] = h;
-    infoHandlers[sig] = ih;
-    sa.sa_sigaction = Trampoline;
     sa.sa_mask = mask.get();
-    sa.sa_flags = flags | SA_SIGINFO;
+    sa.sa_flags = flags & ~SA_SIGINFO;
     return ::sigaction(sig, &sa, nullptr);
 }
 

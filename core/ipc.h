@@ -26,7 +26,9 @@ public:
 typedef void (*Handler)(int);
 typedef void (*InfoHandler)(int, siginfo_t*, void*);
 
-// sigaction's result. The info form receives valid siginfo.
+// sigaction's result. SA_SIGINFO is always cleared: every handler is
+// installed as a plain one, and the three-argument form gets null
+// information and context.
 int handle(int sig, Handler h, const Set& mask, int flags);
 int handle(int sig, InfoHandler h, const Set& mask, int flags);
 int handle(int sig, Handler h, int flags);

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,8 +19,6 @@ Run::Run(const char* name) : path(std::string("/var/run/") + name + ".pid")
 {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    // The umask must not narrow what monitoring scripts may read.
-    ::fchmod(fd, 0644);
     std::string pid = std::to_string(::getpid());
     // A failed write leaves an empty file, removed at exit like a good one.
     ssize_t written = ::write(fd, pid.data(), pid.size());

@@ -9,7 +9,8 @@
 namespace Linux {
 
 // The pid file "/var/run/<name>.pid": the decimal pid without an end of
-// line, written synchronously, mode 0644, removed when the object dies.
+// line, written synchronously, created with mode 0644 (less the umask),
+// removed when the object dies.
 // A file that cannot be created is not reported and not removed.
 class Run {
 public:

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/ext.h"
-#include "core/profile.h"
 #include "core/timer.h"
 
 Multiplexer multiplexer;
@@ -55,40 +54,6 @@ Multiplexer::State& Multiplexer::st() const
 {
     if (!state) state = new State;
     return *state;
-}
-
-// ---------------------------------------------------------------- Measure
-
-void Measure::begin()
-{
-    start = Mux::microseconds();
-}
-
-uint32_t Measure::end()
-{
-    uint32_t d = Mux::microseconds() - start;
-    if (first) {
-        first = false;
-        min = max = cur = d;
-        counter = 1;
-    } else {
-        ++counter;
-        if (d < min) min = d;
-        if (d > max) max = d;
-        cur = d;
-    }
-    return d;
-}
-
-void Measure::put(std::ostream& out) const
-{
-    out << "min=" << min << " max=" << max << " avg=" << cur << " counter=" << counter;
-}
-
-std::ostream& operator<<(std::ostream& out, const Measure& m)
-{
-    m.put(out);
-    return out;
 }
 
 // ---------------------------------------------------------- EventHandler

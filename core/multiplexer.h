@@ -15,6 +15,7 @@
 
 #include "core/dual_list.h"
 #include "core/fd.h"
+#include "core/profile.h"
 
 class TimerEvent;
 class Dpc;
@@ -27,26 +28,6 @@ template <class T>
 struct NonDeduced {
     typedef T type;
 };
-
-// Timing accumulator in microseconds of Mux::microseconds(). "avg" in the
-// printed form is the latest sample, as the status file has always shown.
-class Measure {
-public:
-    constexpr Measure() noexcept {}
-
-    void begin();
-    uint32_t end();
-    void put(std::ostream& out) const;
-
-    uint32_t min = 0;
-    uint32_t max = 0;
-    uint32_t cur = 0;
-    bool first = true;
-    uint32_t start = 0;
-    uint32_t counter = 0;
-};
-
-std::ostream& operator<<(std::ostream& out, const Measure& m);
 
 // Anything the loop polls.
 class EventHandler : public F_dual_list_item<EventHandler> {

@@ -2,6 +2,38 @@
 
 #include "core/timer.h"
 
+void Measure::begin()
+{
+    start = Mux::microseconds();
+}
+
+uint32_t Measure::end()
+{
+    uint32_t d = Mux::microseconds() - start;
+    if (first) {
+        first = false;
+        min = max = cur = d;
+        counter = 1;
+    } else {
+        ++counter;
+        if (d < min) min = d;
+        if (d > max) max = d;
+        cur = d;
+    }
+    return d;
+}
+
+void Measure::put(std::ostream& out) const
+{
+    out << "min=" << min << " max=" << max << " avg=" << cur << " counter=" << counter;
+}
+
+std::ostream& operator<<(std::ostream& out, const Measure& m)
+{
+    m.put(out);
+    return out;
+}
+
 namespace Profile {
 
 Point* mRoot = nullptr;
@@ -21,30 +53,9 @@ Point::~Point()
     }
 }
 
-void Point::begin()
-{
-    start = Mux::microseconds();
-}
-
-void Point::end()
-{
-    uint32_t d = Mux::microseconds() - start;
-    if (first) {
-        first = false;
-        min = max = last = d;
-        counter = 1;
-        return;
-    }
-    ++counter;
-    if (d < min) min = d;
-    if (d > max) max = d;
-    last = d;
-}
-
 void Point::put(std::ostream& out) const
 {
-    out << "[" << name << "]: min=" << min << " max=" << max << " avg=" << last
-        << " counter=" << counter;
+    out << "[" << name << "]: " << measure;
 }
 
 void dump(std::ostream& out)

@@ -1,4 +1,5 @@
-// Named timing points, listed newest first in the status file.
+// Timing accumulators and the named timing points listed, newest first, in
+// the status file.
 //
 //     static Profile::Point point("Tpkt_protocol::message");
 //     point.begin(); ... point.end();
@@ -8,8 +9,32 @@
 #include <cstdint>
 #include <ostream>
 
+// Timing accumulator in microseconds of Mux::microseconds(), as unsigned
+// 32-bit differences, so a sample across the clock's wrap is still right.
+// "avg" in the printed form is the latest sample, as the status file has
+// always shown.
+class Measure {
+public:
+    constexpr Measure() noexcept {}
+
+    void begin();
+    uint32_t end();
+    // "min=.. max=.. avg=<latest> counter=.."
+    void put(std::ostream& out) const;
+
+    uint32_t min = 0;
+    uint32_t max = 0;
+    uint32_t cur = 0;
+    bool first = true;
+    uint32_t start = 0;
+    uint32_t counter = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const Measure& m);
+
 namespace Profile {
 
+// A Measure with a name, listed in the status file while it lives.
 class Point {
 public:
     explicit Point(const char* name);
@@ -17,20 +42,14 @@ public:
     Point& operator=(const Point&) = delete;
     ~Point();
 
-    void begin();
-    // Durations in microseconds, as unsigned 32-bit differences.
-    void end();
-    // "[name]: min=.. max=.. avg=<last duration> counter=.."
+    void begin() { measure.begin(); }
+    void end() { measure.end(); }
+    // "[name]: " and the measure.
     void put(std::ostream& out) const;
 
     Point* next = nullptr;
     const char* name;
-    uint32_t min = 0;
-    uint32_t max = 0;
-    uint32_t last = 0;
-    bool first = true;
-    uint32_t start = 0;
-    uint32_t counter = 0;
+    Measure measure;
 };
 
 // Head of the list of live points, newest first.

@@ -44,14 +44,19 @@ SysLogManager::SysLogManager()
       mBatchBytes(0),
       mBatchCount(0)
 {
-    std::memset(&mAddr, 0, sizeof mAddr);
-    mAddr.sun_family = AF_UNIX;
-    std::strncpy(mAddr.sun_path, kLogPath, sizeof mAddr.sun_path - 1);
+    ResetAddress();
     std::memset(mMessage, 0, sizeof mMessage);
     std::memset(&mHeader, 0, sizeof mHeader);
 }
 
 SysLogManager::~SysLogManager() {}
+
+void SysLogManager::ResetAddress()
+{
+    std::memset(&mAddr, 0, sizeof mAddr);
+    mAddr.sun_family = AF_UNIX;
+    std::strncpy(mAddr.sun_path, kLogPath, sizeof mAddr.sun_path - 1);
+}
 
 void SysLogManager::openlog(char const* ident, int options, int facility)
 {
@@ -67,9 +72,7 @@ void SysLogManager::connect()
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (mSocket == -1) {
-            std::memset(&mAddr, 0, sizeof mAddr);
-            mAddr.sun_family = AF_UNIX;
-            std::strncpy(mAddr.sun_path, kLogPath, sizeof mAddr.sun_path - 1);
+            ResetAddress();
             if (!(mOptions & LOG_NDELAY))
                 return;
             // Close-on-exec: children get the log through descriptors 1

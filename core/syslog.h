@@ -42,6 +42,7 @@ private:
     SysLogManager(SysLogManager const&) = delete;
     SysLogManager& operator=(SysLogManager const&) = delete;
 
+    void ResetAddress();
     void connect();
     void disconnect();
     bool add(char const* data, unsigned length);

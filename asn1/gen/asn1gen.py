@@ -395,7 +395,8 @@ class Parser:
         else:
             raise self.error("expected a type, found '%s'" % word, t)
         if self.is_sym("("):
-            raise self.unsupported("constraint on %s" % word)
+            written = {"OCTET": "OCTET STRING", "BIT": "BIT STRING", "OBJECT": "OBJECT IDENTIFIER"}
+            raise self.unsupported("constraint on %s" % written.get(word, word))
         return ty
 
     def parse_bound(self, allow_max):
@@ -1067,6 +1068,20 @@ class Emitter:
             self.h_members.append("  void set_%s(%s);" % (name, arg))
             self.c.append("void %s::set_%s(%s) { %s }" % (cls, name, arg, stmt))
 
+    def constructors(self, cls, base, after_default=(), after_info=(), assign=None):
+        """Default, record and copy constructors and the copy assignment that
+        every generated class has; the assignment copies the value only."""
+        h = self.h
+        h.append("  %s() : %s(&theInfo) {}" % (cls, base))
+        h.extend(after_default)
+        h.append("  explicit %s(const void* info) : %s(info) {}" % (cls, base))
+        h.extend(after_info)
+        h.append("  %s(const %s&) = default;" % (cls, cls))
+        h.append("  %s& operator=(const %s& other) {" % (cls, cls))
+        h.append("    %s" % (assign or "%s::operator=(other);" % base))
+        h.append("    return *this;")
+        h.append("  }")
+
     def finish_class(self, cls, rtype, extra_private=None):
         h = self.h
         h.extend(self.h_members)
@@ -1115,14 +1130,9 @@ class Emitter:
             self.h.append("    %s = %d," % (self.enum_ident(it, cls), it.value))
         self.h.append("  };")
         self.h.append("")
-        self.h.append("  %s() : ASN1::ENUMERATED(&theInfo) {}" % cls)
-        self.h.append("  %s(NamedNumber v) : ASN1::ENUMERATED(&theInfo) { value = v; }" % cls)
-        self.h.append("  explicit %s(const void* info) : ASN1::ENUMERATED(info) {}" % cls)
-        self.h.append("  %s(const %s&) = default;" % (cls, cls))
-        self.h.append("  %s& operator=(const %s& other) {" % (cls, cls))
-        self.h.append("    value = other.value;")
-        self.h.append("    return *this;")
-        self.h.append("  }")
+        self.constructors(cls, "ASN1::ENUMERATED",
+                          after_default=["  %s(NamedNumber v) : ASN1::ENUMERATED(&theInfo) { value = v; }" % cls],
+                          assign="value = other.value;")
         self.h.append("  %s& operator=(NamedNumber v) {" % cls)
         self.h.append("    value = v;")
         self.h.append("    return *this;")
@@ -1158,13 +1168,7 @@ class Emitter:
         h = self.h
         h.append("class %s : public %s {" % (cls, base))
         h.append(" public:")
-        h.append("  %s() : %s(&theInfo) {}" % (cls, base))
-        h.append("  explicit %s(const void* info) : %s(info) {}" % (cls, base))
-        h.append("  %s(const %s&) = default;" % (cls, cls))
-        h.append("  %s& operator=(const %s& other) {" % (cls, cls))
-        h.append("    %s::operator=(other);" % base)
-        h.append("    return *this;")
-        h.append("  }")
+        self.constructors(cls, base)
         h.append("  using %s::operator=;" % base)
         self.h_members = []
         self.finish_class(cls, rtype)
@@ -1172,16 +1176,23 @@ class Emitter:
         self.c.append("")
 
     # -- SEQUENCE
+    def root_then_additions(self, a, what):
+        """The items of a SEQUENCE or CHOICE split into root items and
+        extension additions, in that order; a root item after the additions
+        would need a second extension marker."""
+        items = a.type.items
+        self.check_member_names(items, what)
+        root = [it for it in items if not it.extension]
+        ext = [it for it in items if it.extension]
+        if items != root + ext:
+            self.fail(a.line, "unsupported construct: root %ss after extension additions" % what)
+        return root, ext
+
     def emit_sequence(self, a):
         ty = a.type
         cls = ident(a.exact)
-        self.check_member_names(ty.items, "component")
-        root = [it for it in ty.items if not it.extension]
-        ext = [it for it in ty.items if it.extension]
+        root, ext = self.root_then_additions(a, "component")
         items = root + ext  # field order: root fields, then extension additions
-        if [it for it in ty.items] != items:
-            # Root components after the additions would need a second marker.
-            self.fail(a.line, "unsupported construct: root components after extension additions")
         typed = self.item_types(cls, items)
         h = self.h
         h.append("class %s : public ASN1::SEQUENCE {" % cls)
@@ -1210,13 +1221,7 @@ class Emitter:
                 h.append("    o_%s = %d," % (ident(it.exact), oid))
             h.append("  };")
         h.append("")
-        h.append("  %s() : ASN1::SEQUENCE(&theInfo) {}" % cls)
-        h.append("  explicit %s(const void* info) : ASN1::SEQUENCE(info) {}" % cls)
-        h.append("  %s(const %s&) = default;" % (cls, cls))
-        h.append("  %s& operator=(const %s& other) {" % (cls, cls))
-        h.append("    ASN1::SEQUENCE::operator=(other);")
-        h.append("    return *this;")
-        h.append("  }")
+        self.constructors(cls, "ASN1::SEQUENCE")
         h.append("  ~%s() override;" % cls)
         h.append("")
         self.h_members = []
@@ -1255,12 +1260,8 @@ class Emitter:
     def emit_choice(self, a):
         ty = a.type
         cls = ident(a.exact)
-        self.check_member_names(ty.items, "alternative")
-        root = [it for it in ty.items if not it.extension]
-        ext = [it for it in ty.items if it.extension]
+        root, ext = self.root_then_additions(a, "alternative")
         items = root + ext
-        if ty.items != items:
-            self.fail(a.line, "unsupported construct: root alternatives after extension additions")
         if not root:
             self.fail(a.line, "CHOICE without root alternatives")
         typed = self.item_types(cls, items)
@@ -1272,14 +1273,8 @@ class Emitter:
             h.append("    e_%s = %d," % (ident(it.exact), i))
         h.append("  };")
         h.append("")
-        h.append("  %s() : ASN1::CHOICE(&theInfo) {}" % cls)
-        h.append("  explicit %s(const void* info) : ASN1::CHOICE(info) {}" % cls)
-        h.append("  %s(int id, ASN1::AbstractData* value) : ASN1::CHOICE(&theInfo, id, value) {}" % cls)
-        h.append("  %s(const %s&) = default;" % (cls, cls))
-        h.append("  %s& operator=(const %s& other) {" % (cls, cls))
-        h.append("    ASN1::CHOICE::operator=(other);")
-        h.append("    return *this;")
-        h.append("  }")
+        self.constructors(cls, "ASN1::CHOICE",
+                          after_info=["  %s(int id, ASN1::AbstractData* value) : ASN1::CHOICE(&theInfo, id, value) {}" % cls])
         h.append("  ~%s() override;" % cls)
         h.append("")
         h.append("  // get_ of another alternative than the selected one selects it afresh;")

@@ -90,7 +90,7 @@ TEST(PerBlocks, DecoderBlocks) {
   };
   auto small = [](ASN1::PERDecoder& d, std::uint64_t& v) {
     std::uint32_t n;
-    bool ok = d.decodeSmallUnsigned(n) == 0;
+    bool ok = d.decodeSmallUnsigned(n);
     v = n;
     return ok;
   };
@@ -143,6 +143,11 @@ TEST(PerBlocks, DecodeBlockCopiesWhatIsThere) {
   EXPECT_EQ(2u, decoder.decodeBlock(buf, 4));
   EXPECT_EQ(0u, decoder.getBitsLeft());
   EXPECT_EQ(0u, decoder.decodeBlock(buf, 0));
+  // Unlike the encoder's, an empty block still moves to the next octet.
+  ASN1::PERDecoder again(in.data(), in.data() + in.size());
+  ASSERT_TRUE(again.decodeSingleBit(bit));
+  EXPECT_EQ(0u, again.decodeBlock(buf, 0));
+  EXPECT_EQ(16u, again.getBitsLeft());
 }
 
 // Lengths and sizes the decoder must refuse.
@@ -223,6 +228,13 @@ TEST(PerDecoder, UnknownExtensionsAreKeptAndReEncoded) {
   std::vector<char> out;
   ASN1::CoderEnv env;
   EXPECT_FALSE(ASN1::encode(bare, &env, std::back_inserter(out)));
+  // A type without an extension marker has no place for additions at all.
+  TESTMOD::Message fixed;
+  fixed.get_pdu().select_colour();
+  fixed.includeOptionalField(2, 99);
+  fixed.unknownExtensions().push_back(unhex("01"));
+  EXPECT_FALSE(ASN1::encode(fixed, &env, std::back_inserter(out)));
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(PerDecoder, ExtensionPresenceMapLimit) {

@@ -67,6 +67,7 @@ TEST_F(Generator, RefusesWhatItDoesNotKnow) {
       {"A ::= SEQUENCE {\n  x Missing\n}\n", "undefined type 'Missing'", 3},
       {"A ::= SEQUENCE {\n  x INTEGER --@nmae y\n}\n", "unknown annotation '--@nmae y'", 3},
       {"A ::= SET {\n  x INTEGER\n}\n", "unsupported construct: SET", 2},
+      {"A ::= SEQUENCE {\n  x OBJECT IDENTIFIER (SIZE (1))\n}\n", "unsupported construct: constraint on OBJECT IDENTIFIER", 3},
       {"A ::= BIT STRING { a(0) }\n", "unsupported construct: BIT STRING with named bits", 2},
       {"A ::= SEQUENCE {\n  b B\n}\nB ::= SEQUENCE {\n  a A,\n  c A OPTIONAL\n}\n",
        "type 'A' contains itself through components that are always present (A -> B -> A)", 2},

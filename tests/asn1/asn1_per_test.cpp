@@ -21,7 +21,8 @@ using asn1test::hex;
 using asn1test::unhex;
 using namespace TESTMOD;
 
-typedef std::unique_ptr<ASN1::AbstractData> Value;
+using asn1test::Value;
+using asn1test::with;
 
 struct Vector {
   const char* label;
@@ -30,13 +31,6 @@ struct Vector {
   const char* unaligned;  // octets in the UNALIGNED variant (null: not checked)
   bool deferred = false;  // holds an open type: decodes to raw octets, not the value
 };
-
-template <class T>
-Value with(std::function<void(T&)> fill) {
-  std::unique_ptr<T> v(new T);
-  fill(*v);
-  return Value(v.release());
-}
 
 template <class T>
 Value integer(long long v) {
@@ -138,6 +132,15 @@ const std::vector<Vector>& vectors() {
        "00 00 00 00 00 80 15 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 00 00 00",
        nullptr},
       {"fixed size violated", [] { return with<Octets>([](Octets& o) { o.set_fixed(unhex("00")); }); }, nullptr, nullptr},
+      {"BIT STRING without its octets goes as zeros",
+       [] {
+         std::unique_ptr<ASN1::BIT_STRING> b(new ASN1::BIT_STRING);
+         b->resize(20);
+         b->getData().clear();
+         b->getData().shrink_to_fit();
+         return Value(b.release());
+       },
+       "14 00 00 00", "14 00 00 00"},
       // Strings.
       {"IA5String: octet block", [] { return Value(new ASN1::IA5String("hi")); }, "02 68 69", "02 d1 a4"},
       {"IA5String (SIZE (1..8))", [] { return with<ShortName>([](ShortName& s) { s = "ab"; }); }, "20 61 62", "38 71 00"},

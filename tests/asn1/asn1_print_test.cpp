@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "asn1/avn.h"
@@ -17,14 +18,8 @@ namespace {
 using asn1test::unhex;
 using namespace TESTMOD;
 
-typedef std::unique_ptr<ASN1::AbstractData> Value;
-
-template <class T>
-Value with(std::function<void(T&)> fill) {
-  std::unique_ptr<T> v(new T);
-  fill(*v);
-  return Value(v.release());
-}
+using asn1test::Value;
+using asn1test::with;
 
 struct PrintCase {
   const char* label;
@@ -60,6 +55,17 @@ TEST(ValueNotationPrint, Texts) {
          return v;
        },
        "'10010'B"},
+      {"BIT STRING without its octets",
+       [] {
+         Value v(new ASN1::BIT_STRING);
+         ASN1::BIT_STRING& b = static_cast<ASN1::BIT_STRING&>(*v);
+         b.resize(3);
+         b.getData().clear();
+         b.getData().shrink_to_fit();
+         b.set(1);  // no octet to hold it
+         return v;
+       },
+       "'000'B"},
       {"OCTET STRING", [] { return Value(new ASN1::OCTET_STRING(unhex("0a ff 00"))); }, "'0a ff 00'H"},
       {"empty OCTET STRING", [] { return Value(new ASN1::OCTET_STRING); }, "''H"},
       {"IA5String unescaped", [] { return Value(new ASN1::IA5String("a\"b")); }, "\"a\"b\""},
@@ -139,6 +145,22 @@ TEST(ValueNotationPrint, UnprintableValueKeepsTheStreamUsable) {
   EXPECT_EQ("{\n  pdu ", m.asValueNotation());
 }
 
+// A stream whose buffer throws on every write.
+struct ThrowingBuffer : std::streambuf {
+  int overflow(int) override { throw std::runtime_error("device gone"); }
+};
+
+TEST(ValueNotationPrint, ThrowingStreamGoesBadAndRethrowsOnlyWhenAsked) {
+  ThrowingBuffer buffer;
+  std::ostream quiet(&buffer);
+  EXPECT_NO_THROW(quiet << ASN1::BOOLEAN(true));
+  EXPECT_TRUE(quiet.bad());
+  std::ostream loud(&buffer);
+  loud.exceptions(std::ios_base::badbit);
+  EXPECT_THROW(loud << ASN1::BOOLEAN(true), std::runtime_error);
+  EXPECT_TRUE(loud.bad());
+}
+
 TEST(ValueNotationPrint, FailedStreamReceivesNothing) {
   std::ostringstream os;
   os.setstate(std::ios_base::failbit);
@@ -174,6 +196,9 @@ TEST(Validity, CheckersAndTracer) {
        },
        true, true, ""},
       {"-128..127 = -5", [] { return integer(-5, &Int8s::theInfo); }, true, true, ""},
+      {"-5..MAX has no upper bound",
+       [] { return integer(5, &ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, -5, 4294967295u>::theInfo); }, true,
+       true, ""},
       {"-128..127 = 200", [] { return integer(200, &Int8s::theInfo); }, false, false,
        "p The INTEGER value 200 is greater than upper bound 127"},
       {"-128..127 = -200", [] { return integer(-200, &Int8s::theInfo); }, false, false,

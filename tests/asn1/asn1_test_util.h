@@ -1,9 +1,14 @@
-// Hex helpers for the ASN.1 tests: failures print both sides as octets.
+// Helpers of the ASN.1 tests: hex octets, so that failures print both sides
+// as octets, and values built in one expression for the case tables.
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "asn1/asn1.h"
 
 namespace asn1test {
 
@@ -37,6 +42,16 @@ inline std::string hex(const std::vector<char>& octets) {
     out += buf;
   }
   return out;
+}
+
+typedef std::unique_ptr<ASN1::AbstractData> Value;
+
+// A fresh T, filled by fill.
+template <class T>
+Value with(std::function<void(T&)> fill) {
+  std::unique_ptr<T> v(new T);
+  fill(*v);
+  return Value(v.release());
 }
 
 }  // namespace asn1test

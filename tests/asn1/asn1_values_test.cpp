@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,8 @@ TEST(Choice, Selection) {
   p.setSelection(Pdu::e_later, new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 7>);
   p.setSelection(Pdu::e_last_one, new ASN1::Null);  // the first is deleted
   EXPECT_EQ(Pdu::e_last_one, p.currentSelection());
+  p.setSelection(Pdu::e_last_one, p.getSelection());  // the held value stays alive
+  EXPECT_EQ("last-one : NULL", p.asValueNotation());
   // An index with no record is unknown.
   Pdu q;
   q.setSelection(99, nullptr);
@@ -167,6 +170,8 @@ TEST(GeneralizedTime, Text) {
   EXPECT_EQ("19990101000000-0030", ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, -30, false).get());
   EXPECT_EQ("19990101000000+0530", ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, 330, false).get());
   EXPECT_EQ("00010101000000", ASN1::GeneralizedTime().get());
+  // The largest offset an int holds has no positive counterpart.
+  EXPECT_EQ("19990101000000-3579139408", ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, INT_MIN, false).get());
 }
 
 TEST(GeneralizedTime, ReadsOnlyItsText) {
@@ -234,6 +239,25 @@ TEST(Strings, AndBits) {
   ASN1::BMPString w(L"ab");
   EXPECT_TRUE(w.legalCharacter(L'a'));
   EXPECT_EQ(2u, w.first_illegal_at());
+}
+
+TEST(Strings, PermittedCharacterTables) {
+  struct Case {
+    const ASN1::StringInfo& info;
+    unsigned first, last;
+  };
+  const Case cases[] = {
+      {ASN1::NumericString::theInfo, ' ', '9'},     {ASN1::PrintableString::theInfo, ' ', 'z'},
+      {ASN1::VisibleString::theInfo, 0x20, 0x7e},   {ASN1::IA5String::theInfo, 0, 0x7f},
+      {ASN1::GeneralString::theInfo, 0, 0xff},
+  };
+  for (const Case& c : cases) {
+    const unsigned char* table = reinterpret_cast<const unsigned char*>(c.info.characterSet);
+    unsigned n = c.info.characterSetSize;
+    EXPECT_EQ(c.first, table[0]) << n;
+    EXPECT_EQ(c.last, table[n - 1]) << n;
+    for (unsigned i = 1; i < n; ++i) EXPECT_LT(table[i - 1], table[i]) << n << " at " << i;
+  }
 }
 
 TEST(Enumerated, Values) {

@@ -189,6 +189,13 @@ inline AbstractData* walk(AbstractData& root, std::initializer_list<const char*>
 
 #include <vector>
 
+#include "testmod/TESTMOD.h"
+#if __has_include("asn1/modules/LGCP.h")
+#include "asn1/modules/LGCP.h"
+#include "asn1/modules/MON.h"
+#include "asn1/modules/VORNGW.h"
+#endif
+
 namespace codertest {
 
 // Whether a value holds an open type anywhere.
@@ -243,6 +250,26 @@ inline std::vector<SampleCase> alternativesOf(const void* rootInfo, std::initial
       cases.push_back(SampleCase{label, std::move(root), open});
     }
   }
+}
+
+// Samples of every alternative of each message CHOICE, `seeds` seeds each.
+inline std::vector<SampleCase> messageCases(unsigned seeds) {
+  std::vector<SampleCase> all;
+  auto add = [&](const char* module, const void* info, std::initializer_list<const char*> path) {
+    for (SampleCase& c : alternativesOf(info, path, seeds)) {
+      c.label = std::string(module) + " " + c.label;
+      all.push_back(std::move(c));
+    }
+  };
+  add("TESTMOD", &TESTMOD::Message::theInfo, {"pdu"});
+#if __has_include("asn1/modules/LGCP.h")
+  for (const char* pdu : {"command", "signal", "response"}) {
+    add("LGCP", &LGCP::Message::theInfo, {"pdu", pdu});
+    add("MON", &MON::Message::theInfo, {"pdu", pdu});
+  }
+  add("VORNGW", &VORNGW::ProtoVornPackets::theInfo, {"packets", "#", "payload"});
+#endif
+  return all;
 }
 
 }  // namespace codertest

@@ -2,6 +2,8 @@
 // of the runtime, automatic tags throughout, as the generator lays them out.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,16 @@ T& select(AbstractData& choice, int index) {
   CHOICE& c = static_cast<CHOICE&>(choice);
   c.select(index);
   return dynamic_cast<T&>(*c.getSelection());
+}
+
+typedef std::unique_ptr<AbstractData> Value;
+typedef std::function<void(AbstractData&)> Fill;
+
+// A fresh value of the record, filled by `fill` when there is one.
+inline Value make(const void* info, const Fill& fill) {
+  Value v(AbstractData::create(info));
+  if (fill) fill(*v);
+  return v;
 }
 
 inline std::vector<char> bytes(std::initializer_list<int> list) {

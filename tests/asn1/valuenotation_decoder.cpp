@@ -1,6 +1,5 @@
 // Value-notation reader: printed values read back equal, hand-written text
 // reads as meant, bad text fails without touching the rest of the stream.
-#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -14,18 +13,10 @@ using namespace codertest;
 
 namespace {
 
-typedef std::unique_ptr<AbstractData> Value;
-
-Value make(const void* info, const std::function<void(AbstractData&)>& fill) {
-  Value v(AbstractData::create(info));
-  if (fill) fill(*v);
-  return v;
-}
-
 struct Sample {
   const char* name;
   const void* info;
-  std::function<void(AbstractData&)> fill;
+  Fill fill;
 };
 
 const std::vector<Sample>& samples() {
@@ -112,14 +103,9 @@ TEST(ValueNotationReader, ThroughCoderEnvironment) {
   EXPECT_EQ(*original, *read);
 }
 
-struct Reading {
-  const char* text;
-  const void* info;
-  std::function<void(AbstractData&)> fill;
-};
-
 TEST(ValueNotationReader, ReadsHandWrittenText) {
-  const Reading table[] = {
+  // Each row: the text, the record, and how the value it reads is built.
+  const Sample table[] = {
       // Names end where punctuation starts.
       {"{ initial,speak=4,active}", &stateListInfo,
        [](AbstractData& v) {
@@ -138,6 +124,10 @@ TEST(ValueNotationReader, ReadsHandWrittenText) {
       {"{ pick state : standby=8 }", &topInfo,
        [](AbstractData& v) { select<ENUMERATED>(field<CHOICE>(v, 2), 4).setFromInt(8); }},
       {"speak", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(4); }},
+      // Numbers stand for values that have no name to print.
+      {"3", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(3); }},
+      {"17", &stateInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(17); }},
+      {"-1", &modeInfo, [](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(-1); }},
       {"'A5'H", &BIT_STRING::theInfo,
        [](AbstractData& v) {
          BIT_STRING& b = static_cast<BIT_STRING&>(v);
@@ -167,11 +157,11 @@ TEST(ValueNotationReader, ReadsHandWrittenText) {
       {"{}", &topInfo, nullptr},
       {"{\n}", &innerInfo, nullptr},
   };
-  for (const Reading& row : table) {
+  for (const Sample& row : table) {
     Value expected = make(row.info, row.fill);
     Value read(AbstractData::create(row.info));
-    ASSERT_TRUE(read->setFromValueNotation(row.text)) << row.text;
-    EXPECT_EQ(*expected, *read) << row.text << "\n" << read->asValueNotation();
+    ASSERT_TRUE(read->setFromValueNotation(row.name)) << row.name;
+    EXPECT_EQ(*expected, *read) << row.name << "\n" << read->asValueNotation();
   }
 }
 
@@ -189,6 +179,8 @@ TEST(ValueNotationReader, RefusesBadText) {
   } table[] = {
       {"loud", &stateInfo},
       {"speak=5", &stateInfo},
+      {"4", &stateInfo},
+      {"1", &modeInfo},
       {"{ pick nosuch : NULL }", &topInfo},
       {"{ pick number 7 }", &topInfo},
       {"{ seq 5, bits '1'B }", &topInfo},

@@ -79,22 +79,33 @@ TEST_F(PacketTest, SixteenBitOperationsInBothByteOrders) {
   p.put16(0x0304);
   EXPECT_EQ(p.text(), "03 04 12 34 04 03");
   EXPECT_EQ(p.headroom(), 0u);
-
-  EXPECT_EQ(p.pull16_b(), 0x0304);
-  EXPECT_EQ(p.pull16_l(), 0x3412);
-  EXPECT_EQ(p.pull16_l(), 0x0304);
-  EXPECT_EQ(p.length(), 0u);
-  EXPECT_EQ(p.pull16_b(), 0);
-  EXPECT_EQ(p.pull16_l(), 0);
 }
 
-TEST_F(PacketTest, PullFromShortWindowReadsMissingBytesAsZero) {
-  Packet a = make({0x12});
-  EXPECT_EQ(a.pull16_b(), 0x1200);
-  EXPECT_EQ(a.length(), 0u);
-  Packet b = make({0x12});
-  EXPECT_EQ(b.pull16_l(), 0x0012);
-  EXPECT_EQ(b.length(), 0u);
+// Removing reads a missing byte as 0 and never consumes more than the
+// window holds.
+TEST_F(PacketTest, PullTable) {
+  typedef unsigned short (Packet::*Pull)();
+  struct Row {
+    char const* name;
+    std::vector<u8> window;
+    Pull pull;
+    unsigned value;
+    char const* left;
+  } const rows[] = {
+      {"big-endian", {0x12, 0x34, 0x56}, &Packet::pull16_b, 0x1234, "56"},
+      {"little-endian", {0x12, 0x34, 0x56}, &Packet::pull16_l, 0x3412, "56"},
+      {"big-endian of one byte", {0x12}, &Packet::pull16_b, 0x1200, ""},
+      {"little-endian of one byte", {0x12}, &Packet::pull16_l, 0x0012, ""},
+      {"big-endian of none", {}, &Packet::pull16_b, 0, ""},
+      {"little-endian of none", {}, &Packet::pull16_l, 0, ""},
+  };
+  for (auto const& r : rows) {
+    SCOPED_TRACE(r.name);
+    Packet p = make(r.window);
+    EXPECT_EQ((p.*r.pull)(), r.value);
+    EXPECT_EQ(p.text(), r.left);
+  }
+
   Packet c = make({0x42});
   EXPECT_EQ(c.pull8(), 0x42);
   EXPECT_EQ(c.pull8(), 0);
@@ -126,12 +137,16 @@ TEST_F(PacketTest, CopyOnWriteKeepsOtherHoldersView) {
   EXPECT_EQ(a.text(), "01 02");
   EXPECT_EQ(c.text(), "02");
 
-  // Reads never copy.
+  // Reads never copy, nor does removing from an empty window.
   Packet d = b;
   EXPECT_EQ(d.length(), 4u);
   EXPECT_EQ(d.text(), "01 02 03 04");
   EXPECT_EQ(b.ref_count(), 2u);
-  EXPECT_EQ(Packet_pool::available(), 1021u);
+  Packet e = make({});
+  Packet f = e;
+  EXPECT_EQ(f.pull16_b(), 0);
+  EXPECT_EQ(e.ref_count(), 2u);
+  EXPECT_EQ(Packet_pool::available(), 1020u);
 }
 
 TEST_F(PacketTest, ReassignmentAndResetReturnBlocks) {

@@ -80,7 +80,10 @@ class Recorder : public TPKTTracer::Listener {
   bool reply = false;
 };
 
-class TracerTest : public ::testing::Test {
+// A tracer listening on a free port, its recording listener, and clients
+// that join once the tracer has accepted them.
+template <class Tracer, class Rec>
+class ServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tracer.Listen(0));
@@ -99,11 +102,13 @@ class TracerTest : public ::testing::Test {
   }
 
   Capture log{std::clog};
-  TPKTTracer tracer;
-  Recorder rec;
+  Tracer tracer;
+  Rec rec;
   unsigned short port = 0;
   LoopRunner loop;
 };
+
+class TracerTest : public ServerTest<TPKTTracer, Recorder> {};
 
 TEST_F(TracerTest, FramesAreDeliveredAndMalformedOnesCloseTheConnection) {
   struct Row {
@@ -198,28 +203,7 @@ class P2PRecorder : public TPKTTracerP2P::Listener {
   bool close_on_message = false;
 };
 
-class P2PTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(tracer.Listen(0));
-    port = tracer.LocalPort();
-    tracer.SetListener(&rec);
-    rec.tracer = &tracer;
-  }
-  std::unique_ptr<Client> join() {
-    unsigned before = tracer.ConnectionCount();
-    auto c = std::make_unique<Client>(port);
-    EXPECT_TRUE(
-        loop.run_until([&] { return tracer.ConnectionCount() > before; }));
-    return c;
-  }
-
-  Capture log{std::clog};
-  TPKTTracerP2P tracer;
-  P2PRecorder rec;
-  unsigned short port = 0;
-  LoopRunner loop;
-};
+class P2PTest : public ServerTest<TPKTTracerP2P, P2PRecorder> {};
 
 TEST_F(P2PTest, PeersAreAddressedByAddressAndPort) {
   auto a = join();

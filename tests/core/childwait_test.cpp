@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -79,6 +80,18 @@ protected:
         return pid;
     }
 
+    // Waits (at most 5 s) until the SIGCHLD handler has reaped the child,
+    // which it does only once the child's record is queued: a child spawned
+    // afterwards has its record behind that one.
+    static bool WaitReaped(pid_t pid)
+    {
+        for (int i = 0; i < 5000; ++i) {
+            if (::kill(pid, 0) < 0 && errno == ESRCH) return true;
+            ::usleep(1000);
+        }
+        return false;
+    }
+
     std::string log;
 };
 
@@ -130,63 +143,48 @@ TEST_F(ChildWaitTest, KilledChildGivesItsSignal)
 }
 
 // The exit queue holds only a few records (net.unix.max_dgram_qlen is often
-// 10): children whose records do not fit wait as zombies until the loop has
-// read the queue, and none is lost.
+// 10, and a tiny send buffer holds fewer): children whose records do not fit
+// wait as zombies until the loop has read the queue, and none is lost.
 TEST_F(ChildWaitTest, BurstOfThirtyChildren)
 {
     const int kChildren = 30;
-    std::vector<std::unique_ptr<Child>> children;
-    std::vector<pid_t> pids;
-    for (int i = 0; i < kChildren; ++i) {
-        children.emplace_back(new Child);
-        children.back()->wait.Bind(children.back().get(), &Child::OnExit);
-        pid_t pid = Spawn(i + 1);
-        ASSERT_GT(pid, 0);
-        pids.push_back(pid);
-        children.back()->wait.Attach(pid);
+    struct {
+        int sendBuffer;  // 0: the system's default
+        int firstCode;
+    } rows[] = {{0, 1}, {1, 100}};
+    for (const auto& r : rows) {
+        if (r.sendBuffer)
+            ::setsockopt(ChildWaitService::childWaitService->writeEnd.get(), SOL_SOCKET, SO_SNDBUF,
+                         &r.sendBuffer, sizeof r.sendBuffer);
+        std::vector<std::unique_ptr<Child>> children;
+        for (int i = 0; i < kChildren; ++i) {
+            children.emplace_back(new Child);
+            children.back()->wait.Bind(children.back().get(), &Child::OnExit);
+            pid_t pid = Spawn(r.firstCode + i);
+            ASSERT_GT(pid, 0);
+            children.back()->wait.Attach(pid);
+        }
+        auto served = [&] {
+            int n = 0;
+            for (auto& c : children) n += c->calls;
+            return n;
+        };
+        RunUntil([&] { return served() == kChildren; });
+        ASSERT_EQ(kChildren, served()) << "send buffer " << r.sendBuffer;
+        for (int i = 0; i < kChildren; ++i) {
+            EXPECT_EQ(1, children[i]->calls) << i;
+            EXPECT_TRUE(WIFEXITED(children[i]->status));
+            EXPECT_EQ(r.firstCode + i, WEXITSTATUS(children[i]->status));
+        }
+        EXPECT_EQ(-1, ::waitpid(-1, nullptr, WNOHANG));  // every child reaped
+        EXPECT_EQ(ECHILD, errno);
     }
-    auto served = [&] {
-        int n = 0;
-        for (auto& c : children) n += c->calls;
-        return n;
-    };
-    RunUntil([&] { return served() == kChildren; });
-    ASSERT_EQ(kChildren, served());
-    for (int i = 0; i < kChildren; ++i) {
-        EXPECT_EQ(1, children[i]->calls) << i;
-        EXPECT_TRUE(WIFEXITED(children[i]->status));
-        EXPECT_EQ(i + 1, WEXITSTATUS(children[i]->status));
-    }
-    EXPECT_EQ(-1, ::waitpid(-1, nullptr, WNOHANG));  // every child reaped
-    EXPECT_EQ(ECHILD, errno);
-}
-
-TEST_F(ChildWaitTest, BurstWithATinySendBuffer)
-{
-    int size = 1;
-    ::setsockopt(ChildWaitService::childWaitService->writeEnd.get(), SOL_SOCKET, SO_SNDBUF, &size,
-                 sizeof size);
-    const int kChildren = 30;
-    std::vector<std::unique_ptr<Child>> children;
-    for (int i = 0; i < kChildren; ++i) {
-        children.emplace_back(new Child);
-        children.back()->wait.Bind(children.back().get(), &Child::OnExit);
-        children.back()->wait.Attach(Spawn(100 + i));
-    }
-    auto served = [&] {
-        int n = 0;
-        for (auto& c : children) n += c->calls;
-        return n;
-    };
-    RunUntil([&] { return served() == kChildren; });
-    ASSERT_EQ(kChildren, served());
-    for (int i = 0; i < kChildren; ++i) EXPECT_EQ(100 + i, WEXITSTATUS(children[i]->status));
 }
 
 TEST_F(ChildWaitTest, ChildEndingBeforeItsRegistrationIsOnlyLogged)
 {
     pid_t pid = Spawn(3);
-    ::usleep(50000);
+    ASSERT_TRUE(WaitReaped(pid));
     Child late;
     late.wait.Bind(&late, &Child::OnExit);
     Child marker;
@@ -252,12 +250,13 @@ TEST_F(ChildWaitTest, DetachedRegistrationIsNotCalled)
     Child c, marker;
     c.wait.Bind(&c, &Child::OnExit);
     marker.wait.Bind(&marker, &Child::OnExit);
-    c.wait.Attach(Spawn(1));
+    pid_t pid = Spawn(1);
+    c.wait.Attach(pid);
     c.wait.Detach();
     EXPECT_FALSE(c.wait.listed());
+    ASSERT_TRUE(WaitReaped(pid));
     marker.wait.Attach(Spawn(2));
     RunUntil([&] { return marker.calls > 0; });
-    ::usleep(20000);
-    RunUntil([&] { return true; });
+    EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
     EXPECT_EQ(0, c.calls);
 }

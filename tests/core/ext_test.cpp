@@ -102,14 +102,15 @@ TEST(ExtTable, ExtraCellsBeforeBeginrowWriteNothing)
     EXPECT_EQ("|x |\n", out.str());
 }
 
-TEST(ExtTable, WithoutColumnsWritesNothing)
+TEST(ExtTable, WithoutColumnsOnlyTheGapWritesItsClosingBar)
 {
     ext::Table t;
     std::ostringstream out;
     t.delimeter(out);
-    t.gap(out);
     t.row(out, "x");
     EXPECT_EQ("", out.str());
+    t.gap(out);
+    EXPECT_EQ("|\n", out.str());
 }
 
 TEST(ExtTable, GapAndDirectRows)

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -112,11 +113,7 @@ protected:
         ASSERT_NE(nullptr, mkdtemp(tmpl));
         dir = tmpl;
     }
-    void TearDown() override
-    {
-        std::remove((dir + "/server.conf").c_str());
-        rmdir(dir.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
     std::string dir;
 };
 

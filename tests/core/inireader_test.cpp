@@ -16,6 +16,12 @@ IniFile::Symbol<Color> const kColors[] = {
     {nullptr, kNone},
 };
 
+void Load(IniFile::File& f, char const* text)
+{
+    std::istringstream in(text);
+    in >> f;
+}
+
 enum Kind { Bool, Str, Enum };
 
 struct ReaderCase {
@@ -63,6 +69,8 @@ ReaderCase const kReaderCases[] = {
     // A rejected text leaves the target as it was, also for enumerations.
     {"enum partial number rejected", "[s]\nk=1x\n", Enum, true, false, false, "2",
      "p: required key \"k\" has invalid value=\"1x\", line 2\n"},
+    {"enum number out of range rejected", "[s]\nk=99999999999999999999\n", Enum, true, false, false,
+     "2", "p: required key \"k\" has invalid value=\"99999999999999999999\", line 2\n"},
     {"enum empty rejected", "[s]\nk=\n", Enum, false, true, false, "2",
      "p: optional key \"k\" has invalid value=\"\", line 2. Key will be ignored.\n"},
 };
@@ -71,8 +79,7 @@ TEST(IniReader, SingleKeyTable)
 {
     for (ReaderCase const& c : kReaderCases) {
         IniFile::File f;
-        std::istringstream in(c.text);
-        in >> f;
+        Load(f, c.text);
         ASSERT_EQ(1u, f["s"].count()) << c.what;
 
         std::ostringstream msgs;
@@ -132,8 +139,7 @@ TEST(IniReader, BoolTexts)
 TEST(IniReader, FirstRequiredFailureStops)
 {
     IniFile::File f;
-    std::istringstream in("[s]\na=1\nb=bad\nc=1\nc=2\no=zz\n");
-    in >> f;
+    Load(f, "[s]\na=1\nb=bad\nc=1\nc=2\no=zz\n");
     std::ostringstream msgs;
     IniFile::Reader r("snmpagent: ", msgs);
     bool a = false, b = false, c = false, o = false;
@@ -153,8 +159,7 @@ TEST(IniReader, FirstRequiredFailureStops)
 TEST(IniReader, RequiredAndOptionalTogether)
 {
     IniFile::File f;
-    std::istringstream in("[snmpagent]\nhost=10.0.0.1\nname=blue\nextra=1\n");
-    in >> f;
+    Load(f, "[snmpagent]\nhost=10.0.0.1\nname=blue\nextra=1\n");
     std::ostringstream msgs;
     IniFile::Reader r("snmpagent: ", msgs);
     std::string host, name;
@@ -194,8 +199,7 @@ TEST(IniReader, ParseAddsEmptyKeysForDeclaredNames)
 TEST(IniReader, FlagsResetBetweenOccurrences)
 {
     IniFile::File f;
-    std::istringstream in("[s]\nk=x\no=yes\n[s]\nm=1\n[s]\nk=1\nk=2\n");
-    in >> f;
+    Load(f, "[s]\nk=x\no=yes\n[s]\nm=1\n[s]\nk=1\nk=2\n");
     ASSERT_EQ(3u, f["s"].count());
     std::ostringstream msgs;
     IniFile::Reader r("p: ", msgs);

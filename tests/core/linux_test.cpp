@@ -28,7 +28,7 @@ TEST(LinuxRun, WritesThePidWithoutEndOfLineAndRemovesIt)
     if (::access("/var/run/", W_OK) != 0) GTEST_SKIP() << "/var/run/ is not writable";
     std::string name = "velmard-core-test-" + std::to_string(::getpid());
     std::string path = "/var/run/" + name + ".pid";
-    mode_t oldMask = ::umask(077);
+    mode_t oldMask = ::umask(0);  // the mode asked of open shows whole
     {
         Linux::Run run(name.c_str());
         ::umask(oldMask);

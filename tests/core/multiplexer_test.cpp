@@ -1,18 +1,28 @@
 #include "core/multiplexer.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <iostream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "core/ipc.h"
 #include "core/timer.h"
 
 namespace {
@@ -61,6 +71,41 @@ struct Probe {
     Event ev;
     std::function<void()> action;
 };
+
+// Probes named by the letters given, each polling its own pipe for
+// POLLIN, attached in that order; rig['a'] is probe a.
+struct Rig {
+    explicit Rig(const std::string& letters)
+    {
+        for (char n : letters) add(n);
+    }
+    void add(char n)
+    {
+        names += n;
+        pipes.emplace_back();
+        probes.emplace_back(&log, std::string(1, n));
+        probes.back().ev.Schedule(pipes.back().rd, POLLIN);
+    }
+    size_t index(char n) const { return names.find(n); }
+    Probe& operator[](char n) { return probes[index(n)]; }
+    // Makes the pipes of the probes named ready.
+    void fill(const std::string& names)
+    {
+        for (char n : names) pipes[index(n)].fill();
+    }
+    // Runs the loop until probe n has been called.
+    void runUntil(char n)
+    {
+        (*this)[n].action = [] { multiplexer.terminate(); };
+        multiplexer.run(false, true);
+    }
+    std::string names;
+    std::vector<std::string> log;
+    std::deque<Pipe> pipes;
+    std::deque<Probe> probes;
+};
+
+const std::string kIn = std::to_string(POLLIN);
 
 class MultiplexerTest : public ::testing::Test {
 protected:
@@ -247,196 +292,134 @@ TEST_F(MultiplexerTest, EventPollsItsOwnDuplicate)
 
 TEST_F(MultiplexerTest, EveryHandlerIsCalledInAttachOrderWithItsOwnEvents)
 {
-    Pipe idle, ready;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b");
-    a.ev.Schedule(idle.rd, POLLIN);
-    b.ev.Schedule(ready.rd, POLLIN);
-    ready.fill();
-    b.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"a:0", "b:" + std::to_string(POLLIN)}), log);
-    EXPECT_EQ(0u, a.ev.count);
-    EXPECT_EQ(1u, b.ev.count);
+    Rig rig("ab");
+    rig.fill("b");
+    rig.runUntil('b');
+    EXPECT_EQ((std::vector<std::string>{"a:0", "b:" + kIn}), rig.log);
+    EXPECT_EQ(0u, rig['a'].ev.count);
+    EXPECT_EQ(1u, rig['b'].ev.count);
 }
 
 TEST_F(MultiplexerTest, TimedOutPassCallsNoHandler)
 {
-    Pipe idle;
-    std::vector<std::string> log;
-    Probe a(&log, "a");
-    a.ev.Schedule(idle.rd, POLLIN);
+    Rig rig("a");
     Stopper stop(20);
     multiplexer.run(false, true);
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(rig.log.empty());
 }
 
 TEST_F(MultiplexerTest, EventWithEmptyMaskIsCalledButNeverCounted)
 {
-    Pipe idle, ready;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b");
-    a.ev.Schedule(idle.rd, 0);
-    b.ev.Schedule(ready.rd, POLLIN);
-    ready.fill();
-    b.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ(2u, log.size());
-    EXPECT_EQ(0u, a.ev.count);
+    Rig rig("ab");
+    rig['a'].ev.Schedule(rig['a'].ev.fd, 0);
+    rig.fill("ab");
+    rig.runUntil('a');
+    EXPECT_EQ((std::vector<std::string>{"b:" + kIn, "a:0"}), rig.log);
+    EXPECT_EQ(0u, rig['a'].ev.count);
 }
 
 TEST_F(MultiplexerTest, HandlerDetachingItselfAndAnother)
 {
-    Pipe p1, p2, p3;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
-    a.ev.Schedule(p1.rd, POLLIN);
-    b.ev.Schedule(p2.rd, POLLIN);
-    c.ev.Schedule(p3.rd, POLLIN);
-    p1.fill();
-    p2.fill();
-    p3.fill();
-    a.action = [&] {
-        a.ev.Release();
-        b.ev.Release();
+    Rig rig("abc");
+    rig.fill("abc");
+    rig['a'].action = [&] {
+        rig['a'].ev.Release();
+        rig['b'].ev.Release();
     };
-    c.action = [] { multiplexer.terminate(); };
     ::testing::internal::CaptureStderr();
-    multiplexer.run(false, true);
+    rig.runUntil('c');
     EXPECT_EQ("Mux: terminating...\n", ::testing::internal::GetCapturedStderr());
-    EXPECT_EQ((std::vector<std::string>{"a:1", "c:1"}), log);
-    EXPECT_FALSE(multiplexer.event_exists(&a.ev));
-    EXPECT_FALSE(multiplexer.event_exists(&b.ev));
-    EXPECT_TRUE(multiplexer.event_exists(&c.ev));
+    EXPECT_EQ((std::vector<std::string>{"a:" + kIn, "c:" + kIn}), rig.log);
+    EXPECT_FALSE(multiplexer.event_exists(&rig['a'].ev));
+    EXPECT_FALSE(multiplexer.event_exists(&rig['b'].ev));
+    EXPECT_TRUE(multiplexer.event_exists(&rig['c'].ev));
 }
 
 TEST_F(MultiplexerTest, HandlerDestroyingItself)
 {
-    Pipe p1, p2;
-    std::vector<std::string> log;
-    auto a = std::make_unique<Probe>(&log, "a");
-    Probe b(&log, "b");
-    a->ev.Schedule(p1.rd, POLLIN);
-    b.ev.Schedule(p2.rd, POLLIN);
-    p1.fill();
-    Probe* raw = a.get();
-    raw->action = [&] { a.reset(); };
-    b.action = [] { multiplexer.terminate(); };
+    Rig rig("");
+    Pipe p;
+    auto a = std::make_unique<Probe>(&rig.log, "a");
+    a->ev.Schedule(p.rd, POLLIN);
+    rig.add('b');
+    p.fill();
+    a->action = [&] { a.reset(); };
     ::testing::internal::CaptureStderr();
-    multiplexer.run(false, true);
+    rig.runUntil('b');
     EXPECT_EQ("Mux: terminating...\n", ::testing::internal::GetCapturedStderr());
-    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0"}), log);
+    EXPECT_EQ((std::vector<std::string>{"a:" + kIn, "b:0"}), rig.log);
 }
 
 TEST_F(MultiplexerTest, HandlerAttachedDuringDispatchIsPolledFromTheNextPassAtTheTail)
 {
-    Pipe p1, p2, p3;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b"), late(&log, "late");
-    a.ev.Schedule(p1.rd, POLLIN);
-    b.ev.Schedule(p2.rd, POLLIN);
-    p1.fill();
-    p3.fill();
+    Rig rig("abc");
+    rig['c'].ev.Release();
+    rig.fill("ac");
     int passes = 0;
-    a.action = [&] {
-        if (passes++ == 0) late.ev.Schedule(p3.rd, POLLIN);
+    rig['a'].action = [&] {
+        if (passes++ == 0) rig['c'].ev.Schedule(rig.pipes[rig.index('c')].rd, POLLIN);
     };
-    late.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0", "a:1", "b:0", "late:1"}), log);
+    rig.runUntil('c');
+    EXPECT_EQ((std::vector<std::string>{"a:" + kIn, "b:0", "a:" + kIn, "b:0", "c:" + kIn}), rig.log);
 }
 
 TEST_F(MultiplexerTest, StopDuringDispatchEndsItBeforeTheNextHandler)
 {
-    Pipe p1, p2, p3;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
-    a.ev.Schedule(p1.rd, POLLIN);
-    b.ev.Schedule(p2.rd, POLLIN);
-    c.ev.Schedule(p3.rd, POLLIN);
-    p1.fill();
-    b.action = [] { multiplexer.terminate(); };
-    ::testing::internal::CaptureStdout();
+    Rig rig("abc");
+    rig.fill("a");
     ::testing::internal::CaptureStderr();
-    multiplexer.run(false, true);
-    ::testing::internal::GetCapturedStdout();
+    rig.runUntil('b');
     ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0"}), log);
-    for (Probe* p : {&a, &b, &c}) EXPECT_TRUE(multiplexer.event_exists(&p->ev));
+    EXPECT_EQ((std::vector<std::string>{"a:" + kIn, "b:0"}), rig.log);
+    for (Probe& p : rig.probes) EXPECT_TRUE(multiplexer.event_exists(&p.ev));
 
     // Every handler is still polled, in the original order, on a later run.
-    log.clear();
-    b.action = nullptr;
-    c.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"a:1", "b:0", "c:0"}), log);
+    rig.log.clear();
+    rig['b'].action = nullptr;
+    rig.runUntil('c');
+    EXPECT_EQ((std::vector<std::string>{"a:" + kIn, "b:0", "c:0"}), rig.log);
 }
 
-// The second deferred-call run of a pass comes after the poll set was built;
-// what it detaches or attaches must not shift the poll results onto other
-// handlers.
+// The second deferred-call run of a pass comes after the poll set was
+// built; what it detaches, deletes or attaches must not shift the poll
+// results onto other handlers.
 TEST_F(MultiplexerTest, PollResultsReachTheirOwnHandlerAfterTheDeferredCallsChangeTheSet)
 {
-    Pipe pa, pb, pc;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b"), c(&log, "c");
-    a.ev.Schedule(pa.rd, POLLIN);
-    b.ev.Schedule(pb.rd, POLLIN);
-    pb.fill();
-
     struct Meddler {
         void OnDpc()
         {
             if (++calls < 2) return;  // the run just before the first poll
-            a->ev.Release();
-            c->ev.Schedule(pc->rd, POLLIN);
+            change();
             dpc.Deactivate();
         }
         int calls = 0;
-        Probe* a;
-        Probe* c;
-        Pipe* pc;
+        std::function<void()> change;
         Dpc dpc;
-    } meddler;
-    meddler.a = &a;
-    meddler.c = &c;
-    meddler.pc = &pc;
-    meddler.dpc.Bind(&meddler, &Meddler::OnDpc);
-    meddler.dpc.Activate();
+    };
+    for (bool destroy : {false, true}) {
+        Rig rig("");
+        Pipe px;
+        auto x = std::make_unique<Probe>(&rig.log, "x");
+        x->ev.Schedule(px.rd, POLLIN);
+        rig.add('b');
+        rig.add('c');
+        rig['c'].ev.Release();  // attached by the deferred call
+        rig.fill("b");
 
-    c.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"b:" + std::to_string(POLLIN), "b:" + std::to_string(POLLIN),
-                                        "c:0"}),
-              log);
-}
-
-TEST_F(MultiplexerTest, DeferredCallDeletingAPolledHandlerBeforeThePoll)
-{
-    Pipe pa, pb;
-    std::vector<std::string> log;
-    auto a = std::make_unique<Probe>(&log, "a");
-    Probe b(&log, "b");
-    a->ev.Schedule(pa.rd, POLLIN);
-    b.ev.Schedule(pb.rd, POLLIN);
-    pb.fill();
-    struct Killer {
-        void OnDpc()
-        {
-            if (++calls < 2) return;
-            victim->reset();
-            dpc.Deactivate();
-        }
-        int calls = 0;
-        std::unique_ptr<Probe>* victim;
-        Dpc dpc;
-    } killer;
-    killer.victim = &a;
-    killer.dpc.Bind(&killer, &Killer::OnDpc);
-    killer.dpc.Activate();
-    b.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"b:" + std::to_string(POLLIN)}), log);
+        Meddler meddler;
+        meddler.change = [&] {
+            if (destroy)
+                x.reset();
+            else
+                x->ev.Release();
+            rig['c'].ev.Schedule(rig.pipes[rig.index('c')].rd, POLLIN);
+        };
+        meddler.dpc.Bind(&meddler, &Meddler::OnDpc);
+        meddler.dpc.Activate();
+        rig.runUntil('c');
+        EXPECT_EQ((std::vector<std::string>{"b:" + kIn, "b:" + kIn, "c:0"}), rig.log)
+            << (destroy ? "deleted" : "detached");
+    }
 }
 
 TEST_F(MultiplexerTest, DuplicateAttachIsReportedAndIgnored)
@@ -481,18 +464,13 @@ TEST_F(MultiplexerTest, DetachOfAnUnknownHandlerIsReported)
 
 TEST_F(MultiplexerTest, RescheduleMovesToTheTail)
 {
-    Pipe p1, p2;
-    std::vector<std::string> log;
-    Probe a(&log, "a"), b(&log, "b");
-    a.ev.Schedule(p1.rd, POLLIN);
-    b.ev.Schedule(p2.rd, POLLIN);
-    a.ev.Schedule(a.ev.fd, POLLIN | POLLPRI);  // its own descriptor: kept
-    EXPECT_GE(a.ev.fd.get(), 0);
-    EXPECT_EQ(POLLIN | POLLPRI, a.ev.events);
-    p1.fill();
-    a.action = [] { multiplexer.terminate(); };
-    multiplexer.run(false, true);
-    EXPECT_EQ((std::vector<std::string>{"b:0", "a:1"}), log);
+    Rig rig("ab");
+    rig['a'].ev.Schedule(rig['a'].ev.fd, POLLIN | POLLPRI);  // its own descriptor: kept
+    EXPECT_GE(rig['a'].ev.fd.get(), 0);
+    EXPECT_EQ(POLLIN | POLLPRI, rig['a'].ev.events);
+    rig.fill("a");
+    rig.runUntil('a');
+    EXPECT_EQ((std::vector<std::string>{"b:0", "a:" + kIn}), rig.log);
 }
 
 TEST_F(MultiplexerTest, SleepsUntilTheTimerWithoutAnyHandler)
@@ -501,6 +479,86 @@ TEST_F(MultiplexerTest, SleepsUntilTheTimerWithoutAnyHandler)
     Stopper stop(30);
     multiplexer.run(false, true);
     EXPECT_GE(Mux::milliseconds() - start, 30u);
+}
+
+namespace {
+void StopOnAlarm(int)
+{
+    multiplexer.terminate();
+}
+}  // namespace
+
+// A timer already due when the wait is computed means a wait of 0 ms, not
+// "no deadline": armed by the deferred-call run after the due timers
+// (call 1) or by the one just before the poll (call 2), it fires at once
+// although the only descriptor stays idle. An alarm ends a loop that would
+// wait for ever.
+TEST_F(MultiplexerTest, TimerArmedByADeferredCallDoesNotWaitForADescriptor)
+{
+    for (int armingCall : {1, 2}) {
+        struct Arming {
+            void OnDpc()
+            {
+                if (++calls != armingCall) return;
+                timer.set(0, &Arming::Fire, this);
+                dpc.Deactivate();
+            }
+            void Fire()
+            {
+                fired = true;
+                multiplexer.terminate();
+            }
+            int armingCall;
+            int calls = 0;
+            bool fired = false;
+            Timer timer;
+            Dpc dpc;
+        } arming;
+        arming.armingCall = armingCall;
+        arming.dpc.Bind(&arming, &Arming::OnDpc);
+        arming.dpc.Activate();
+        Pipe idle;
+        std::vector<std::string> log;
+        Probe probe(&log, "idle");
+        probe.ev.Schedule(idle.rd, POLLIN);
+
+        ASSERT_EQ(0, IPC::Signal::handle(SIGALRM, StopOnAlarm, 0));
+        ::alarm(5);
+        multiplexer.run(false, true);
+        ::alarm(0);
+        IPC::Signal::system(SIGALRM);
+        EXPECT_TRUE(arming.fired) << "armed by call " << armingCall;
+        EXPECT_TRUE(log.empty());
+    }
+}
+
+// Static objects of other units detach, cancel and deactivate through the
+// loop from their exit handlers, in whatever order those run: the loop has
+// nothing to destroy, so it outlives them all.
+TEST(MultiplexerLifetimeDeathTest, ServesTheExitHandlersOfOtherUnits)
+{
+    static_assert(std::is_trivially_destructible<Multiplexer>::value,
+                  "the loop must not be destroyed at exit");
+    EXPECT_EXIT(
+        {
+            struct Unit {
+                void On(int, short) {}
+                void OnTimer() {}
+                void OnDpc() {}
+                Pipe pipe;
+                Event ev;
+                Timer timer;
+                Dpc dpc;
+            };
+            static Unit unit;
+            unit.ev.Bind("Unit::On", &Unit::On, &unit);
+            unit.ev.Schedule(unit.pipe.rd, POLLIN);
+            unit.timer.set(60000, &Unit::OnTimer, &unit);
+            unit.dpc.Bind(&unit, &Unit::OnDpc);
+            unit.dpc.Activate();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // A stop from the last timer, with nothing left to poll, is a stop and not
@@ -527,6 +585,96 @@ TEST_F(MultiplexerTest, MissingWatchdogDeviceIsReportedAndTheLoopRunsWithout)
     EXPECT_EQ("Mux: fail to open watchdog: No such file or directory\nMux: terminating...\n",
               ::testing::internal::GetCapturedStderr());
     multiplexer.resetWD();  // closed: nothing happens
+}
+
+namespace {
+
+// Collapses runs of the same piece into one: how many pings a run makes
+// depends on the machine's speed.
+std::string Collapse(std::string text, const std::string& piece)
+{
+    const std::string twice = piece + piece;
+    for (size_t at; (at = text.find(twice)) != std::string::npos;) text.erase(at, piece.size());
+    return text;
+}
+
+// Runs the loop with the watchdog for a few milliseconds in a child process
+// that has a private /dev, whose watchdog device is a plain file; writes
+// fail with EFBIG past `sizeLimit` bytes. Gives what the child wrote to
+// standard error and the bytes the device got; false when no private mount
+// namespace can be had here.
+bool RunWithWatchdogFile(rlim_t sizeLimit, std::string* stderrText, std::string* device)
+{
+    int out[2];
+    if (::pipe(out) != 0) return false;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/dev", "tmpfs", 0, nullptr) != 0 || ::mkdir("/dev/misc", 0755) != 0)
+            ::_exit(77);
+        int wd = ::open("/dev/misc/gw-wd", O_CREAT | O_WRONLY, 0644);
+        if (wd < 0) ::_exit(77);
+        ::close(wd);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim;
+        lim.rlim_cur = lim.rlim_max = sizeLimit;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        ::dup2(out[1], STDERR_FILENO);
+        {
+            Stopper stop(10);
+            multiplexer.run(true, true);
+        }
+        char bytes[256];
+        int rd = ::open("/dev/misc/gw-wd", O_RDONLY);
+        ssize_t n = rd < 0 ? 0 : ::read(rd, bytes, sizeof bytes);
+        std::cerr << "device=" << std::string(bytes, n > 0 ? size_t(n) : 0) << std::flush;
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 77) return false;
+    size_t at = text.rfind("device=");
+    if (at == std::string::npos) return false;
+    *stderrText = text.substr(0, at);
+    *device = text.substr(at + 7);
+    return true;
+}
+
+}  // namespace
+
+TEST(MultiplexerWatchdog, StartPingStopAndTheirFailures)
+{
+    const std::string tooLarge = std::strerror(EFBIG);
+    struct {
+        rlim_t sizeLimit;
+        std::string stderrText;
+        std::string device;
+    } rows[] = {
+        {RLIM_INFINITY, "Mux: terminating...\n", "STARTPINGSTOP"},
+        // START cannot be written: the loop runs without the watchdog.
+        {0, "Mux: fail to activate watchdog: " + tooLarge + "\nMux: terminating...\n", ""},
+        // Room for START only: every ping and the stop fail, the loop goes on.
+        {5,
+         "Mux: ping watchdog failed: " + tooLarge + "\nMux: terminating...\n" +
+             "Mux: stop watchdog failed: " + tooLarge + "\n",
+         "START"},
+    };
+    for (const auto& r : rows) {
+        std::string err, device;
+        if (!RunWithWatchdogFile(r.sizeLimit, &err, &device))
+            GTEST_SKIP() << "no private mount namespace";
+        EXPECT_EQ(r.stderrText,
+                  Collapse(err, "Mux: ping watchdog failed: " + tooLarge + "\n"))
+            << "limit " << r.sizeLimit;
+        EXPECT_EQ(r.device, Collapse(device, "PING")) << "limit " << r.sizeLimit;
+    }
 }
 
 TEST_F(MultiplexerTest, FrozenClockStillRuns)
@@ -591,7 +739,9 @@ TEST_F(MultiplexerTest, DumpWritesTimingLinesAndTheTableOfPolledEvents)
     Event unbound;
     unbound.name = "a name far longer than the forty characters of its column";
     unbound.Schedule(p2.rd, POLLIN);
-    Stopper stop(5);  // one pass moves both into the polled list
+    Unpolled nameless;  // polled, but left out of the table
+    nameless.mux_attach();
+    Stopper stop(5);  // one pass moves them all into the polled list
     multiplexer.run(false, true);
 
     std::ostringstream out;

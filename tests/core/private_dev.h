@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -82,6 +83,22 @@ inline int BindLog(int type)
     return s;
 }
 
+inline bool Readable(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
+// One datagram, or an empty string when none arrives in time.
+inline std::string Recv(int fd, int ms = 5000)
+{
+    if (!Readable(fd, ms))
+        return std::string();
+    char buf[65536];
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, size_t(n)) : std::string();
+}
+
 } // namespace testing_private_dev
 
 #define RUN_ISOLATED_WITH(body, withNull)                                              \
@@ -92,6 +109,8 @@ inline int BindLog(int type)
         EXPECT_EQ(0, st_);                                                             \
     } while (0)
 
-#define RUN_ISOLATED(body) RUN_ISOLATED_WITH(body, false)
+// Variadic, so that a body with commas outside parentheses (braced tables)
+// passes whole.
+#define RUN_ISOLATED(...) RUN_ISOLATED_WITH((__VA_ARGS__), false)
 
 #endif

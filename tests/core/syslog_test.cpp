@@ -31,22 +31,8 @@
 namespace {
 
 using testing_private_dev::BindLog;
-
-bool Readable(int fd, int ms)
-{
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) == 1;
-}
-
-// One datagram, or an empty string when none arrives in time.
-std::string Recv(int fd, int ms = 5000)
-{
-    if (!Readable(fd, ms))
-        return std::string();
-    char buf[65536];
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, size_t(n)) : std::string();
-}
+using testing_private_dev::Readable;
+using testing_private_dev::Recv;
 
 bool Pending(int fd) { return Readable(fd, 0); }
 
@@ -75,6 +61,19 @@ void ExpectMessage(std::string const& got, int pri, std::string const& rest, uin
     EXPECT_EQ(rest, got.substr(head.size() + 16));
 }
 
+std::string ReadStream(int conn, size_t want)
+{
+    std::string got;
+    while (got.size() < want && Readable(conn, 5000)) {
+        char buf[4096];
+        ssize_t n = read(conn, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, size_t(n));
+    }
+    return got;
+}
+
 TEST(SysLogManager, DatagramBytes)
 {
     RUN_ISOLATED([] {
@@ -93,23 +92,29 @@ TEST(SysLogManager, DatagramBytes)
         ExpectMessage(Recv(srv), 27, std::string("test: abc") + '\0', t0);
         EXPECT_EQ(0, m.sendmsg());
 
-        // A priority without facility takes the default one (user until
-        // openlog names another).
-        m.syslog(LOG_ERR, "n=%d", 5);
-        m.sendmsg();
-        ExpectMessage(Recv(srv), 11, std::string("test: n=5") + '\0', t0);
-        m.openlog(nullptr, LOG_NDELAY | LOG_PID, LOG_LOCAL0);
-        m.syslog(LOG_INFO, "x");
-        m.sendmsg();
-        ExpectMessage(Recv(srv), 134, "test[" + std::to_string(getpid()) + "]: x" + '\0', t0);
-        // A facility with bits outside the facility field is not taken.
-        m.openlog("", LOG_NDELAY, 0x401);
-        m.syslog(LOG_INFO, "bare");
-        m.sendmsg();
-        ExpectMessage(Recv(srv), 134, std::string("bare") + '\0', t0);
-        m.syslog(LOG_DAEMON | LOG_NOTICE, "d");
-        m.sendmsg();
-        ExpectMessage(Recv(srv), 29, std::string("d") + '\0', t0);
+        // Each row: openlog first when it names options, then one message.
+        struct {
+            char const* ident;
+            int options, facility, priority;
+            int sent;
+            std::string rest;
+        } const rows[] = {
+            // Without facility a priority takes the default one: user...
+            {nullptr, 0, 0, LOG_ERR, 11, std::string("test: n=5") + '\0'},
+            // ...until openlog names another.
+            {nullptr, LOG_NDELAY | LOG_PID, LOG_LOCAL0, LOG_INFO, 134,
+             "test[" + std::to_string(getpid()) + "]: n=5" + '\0'},
+            // A facility with bits outside the facility field is not taken.
+            {"", LOG_NDELAY, 0x401, LOG_INFO, 134, std::string("n=5") + '\0'},
+            {nullptr, 0, 0, LOG_DAEMON | LOG_NOTICE, 29, std::string("n=5") + '\0'},
+        };
+        for (auto const& r : rows) {
+            if (r.options)
+                m.openlog(r.ident, r.options, r.facility);
+            m.syslog(r.priority, "n=%d", 5);
+            m.sendmsg();
+            ExpectMessage(Recv(srv), r.sent, r.rest, t0);
+        }
     });
 }
 
@@ -186,14 +191,7 @@ TEST(SysLogManager, StreamFallbackDelivers)
         m.syslog(27, "one");
         m.syslog(29, "two");
         EXPECT_EQ(int(2 * (4 + 16 + 6 + 3 + 1)), m.sendmsg());
-        std::string got;
-        while (got.size() < 60 && Readable(conn, 5000)) {
-            char buf[256];
-            ssize_t n = read(conn, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            got.append(buf, size_t(n));
-        }
+        std::string got = ReadStream(conn, 60);
         ASSERT_EQ(60u, got.size());
         ExpectMessage(got.substr(0, 30), 27, std::string("test: one") + '\0', t0);
         ExpectMessage(got.substr(30), 29, std::string("test: two") + '\0', t0);
@@ -205,19 +203,6 @@ TEST(SysLogManager, StreamFallbackDelivers)
         close(conn);
         close(srv);
     });
-}
-
-std::string ReadStream(int conn, size_t want)
-{
-    std::string got;
-    while (got.size() < want && Readable(conn, 5000)) {
-        char buf[4096];
-        ssize_t n = read(conn, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        got.append(buf, size_t(n));
-    }
-    return got;
 }
 
 // A restarted log service gets the next messages: the failed batch is sent
@@ -303,9 +288,13 @@ TEST(SysLogManager, LazyConnectAndPerror)
     });
 }
 
+// Without a log service a message is lost, or goes to the console when the
+// options ask for it.
 TEST(SysLogManager, NoServiceLosesQuietly)
 {
     RUN_ISOLATED([] {
+        FILE* console = std::fopen("/dev/console", "w+");
+        ASSERT_NE(nullptr, console);
         SysLogManager m;
         m.openlog("n", LOG_NDELAY, 0);
         EXPECT_FALSE(m.connected());
@@ -313,6 +302,11 @@ TEST(SysLogManager, NoServiceLosesQuietly)
         EXPECT_FALSE(m.connected());
         EXPECT_EQ(0u, m.batch_count());
         EXPECT_EQ(0, m.sendmsg());
+        m.openlog("c", LOG_NDELAY | LOG_CONS, 0);
+        m.syslog(27, "to console");
+        char buf[64] = "";
+        EXPECT_STREQ("c: to console\r\n", fgets(buf, sizeof buf, console));
+        std::fclose(console);
     });
 }
 

@@ -246,33 +246,38 @@ struct Counted {
     Dpc* victim = nullptr;
     Dpc dpc;
 };
+
+// Each call logs its index.
+template <size_t N>
+void Wire(Counted (&c)[N], std::vector<std::string>* log)
+{
+    for (size_t i = 0; i < N; ++i) {
+        c[i].log = log;
+        c[i].tag = std::to_string(i);
+        c[i].dpc.Bind(&c[i], &Counted::Run);
+    }
+}
 }  // namespace
 
 TEST_F(TimerTest, DeferredCallThatDeactivatesItselfRunsOnce)
 {
     std::vector<std::string> log;
-    Counted c;
-    c.log = &log;
-    c.tag = "c";
-    c.once = true;
-    c.dpc.Bind(&c, &Counted::Run);
-    c.dpc.Activate();
-    EXPECT_TRUE(c.dpc.IsActive());
+    Counted c[1];
+    Wire(c, &log);
+    c[0].once = true;
+    c[0].dpc.Activate();
+    EXPECT_TRUE(c[0].dpc.IsActive());
     multiplexer.execute_dpc();
     multiplexer.execute_dpc();
-    EXPECT_EQ((std::vector<std::string>{"c"}), log);
-    EXPECT_FALSE(c.dpc.IsActive());
+    EXPECT_EQ((std::vector<std::string>{"0"}), log);
+    EXPECT_FALSE(c[0].dpc.IsActive());
 }
 
 TEST_F(TimerTest, ActiveDeferredCallsRunInAscendingAddressOrder)
 {
     std::vector<std::string> log;
     Counted c[3];
-    for (int i = 0; i < 3; ++i) {
-        c[i].log = &log;
-        c[i].tag = std::to_string(i);
-        c[i].dpc.Bind(&c[i], &Counted::Run);
-    }
+    Wire(c, &log);
     c[2].dpc.Activate();
     c[0].dpc.Activate();
     c[1].dpc.Activate();
@@ -289,12 +294,8 @@ TEST_F(TimerTest, DeferredCallDeactivatedByAnotherDoesNotRunLaterInTheRun)
 {
     std::vector<std::string> log;
     Counted c[2];
-    for (int i = 0; i < 2; ++i) {
-        c[i].log = &log;
-        c[i].tag = std::to_string(i);
-        c[i].dpc.Bind(&c[i], &Counted::Run);
-        c[i].dpc.Activate();
-    }
+    Wire(c, &log);
+    for (Counted& x : c) x.dpc.Activate();
     c[0].victim = &c[1].dpc;
     multiplexer.execute_dpc();
     EXPECT_EQ((std::vector<std::string>{"0"}), log);

@@ -1,5 +1,6 @@
 // libFuzzer target: PER-decode arbitrary octets into the message types,
-// aligned and unaligned; whatever decodes must re-encode and print.
+// aligned and unaligned; whatever decodes and re-encodes must decode again to
+// the same value, and everything decoded must print and pass the checkers.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +37,12 @@ void exercise(const void* info, const char* data, std::size_t size, int rule) {
   ASN1::CoderEnv env(rule);
   if (!ASN1::decode(copy.get(), copy.get() + size, &env, *value, true)) return;
   std::vector<char> out;
-  ASN1::encode(*value, &env, std::back_inserter(out));
+  if (ASN1::encode(*value, &env, std::back_inserter(out))) {
+    // What this coder writes it reads back to the same value.
+    std::unique_ptr<ASN1::AbstractData> again(ASN1::AbstractData::create(info));
+    if (!ASN1::decode(out.data(), out.data() + out.size(), &env, *again, true) || again->compare(*value) != 0)
+      __builtin_trap();
+  }
   std::ostringstream text;
   text << *value;
   value->isValid();
