@@ -520,24 +520,17 @@ bool CHOICE::setID(unsigned number, unsigned classBits) {
 }
 
 bool BERDecoder::decodeChoicePreamle(CHOICE& value, const char*& end) {
-  bool implicit = implicitTag_ != 0;
-  implicitTag_ = 0;
+  bool wrapped;
+  const char* wrapperEnd;
+  if (!decodeWrapper(value, wrapped, wrapperEnd)) return false;
+  // The wrapper's content is the alternative's own encoding; the caller
+  // drops this bound when the CHOICE is done.
+  if (wrapped) contentEnds_.push_back(wrapperEnd);
   const char* start = pos_;
   unsigned tag;
   bool primitive;
   unsigned length;
   if (!decodeHeader(tag, primitive, length)) return false;
-  if (implicit || value.getTag() != 0) {
-    if (!implicit && tag != value.getTag()) {
-      pos_ = start;
-      return false;
-    }
-    // The wrapper's content is the alternative's own encoding; the caller
-    // drops this bound when the CHOICE is done.
-    contentEnds_.push_back(pos_ + length);
-    start = pos_;
-    if (!decodeHeader(tag, primitive, length)) return false;
-  }
   end = pos_ + length;
   pos_ = start;
   if (value.setID(tagNumber(tag), tag >> 16)) {
@@ -643,7 +636,7 @@ bool BERDecoder::visitUnknownExtensions(SEQUENCE&) {
   return true;
 }
 
-bool BERDecoder::openTypePreamble(OpenData& value, const char*& end) {
+bool BERDecoder::decodeWrapper(AbstractData& value, bool& wrapped, const char*& end) {
   bool implicit = implicitTag_ != 0;
   implicitTag_ = 0;
   const char* start = pos_;
@@ -652,21 +645,17 @@ bool BERDecoder::openTypePreamble(OpenData& value, const char*& end) {
   unsigned length;
   if (!decodeHeader(tag, primitive, length)) return false;
   end = pos_ + length;
-  if (implicit || value.getTag() != 0) {
-    if (!implicit && tag != value.getTag()) {
-      pos_ = start;
-      return false;
-    }
-  } else {
-    // No wrapper: the header read is the contained value's own.
-    pos_ = start;
-  }
-  return true;
+  wrapped = implicit || value.getTag() != 0;
+  if (wrapped && (implicit || tag == value.getTag())) return true;
+  // No wrapper: the header read is the contained value's own.
+  pos_ = start;
+  return !wrapped;
 }
 
 bool BERDecoder::do_visit(OpenData& value) {
   const char* end;
-  if (!openTypePreamble(value, end)) return false;
+  bool wrapped;
+  if (!decodeWrapper(value, wrapped, end)) return false;
   value.get_buf().assign(pos_, end);
   pos_ = end;
   return true;
@@ -681,7 +670,8 @@ bool BERDecoder::do_revisit(OpenData& value) {
 
 bool BERDecoder::do_visit(TypeConstrainedOpenData& value) {
   const char* end;
-  if (!openTypePreamble(value, end) || !value.has_data()) return false;
+  bool wrapped;
+  if (!decodeWrapper(value, wrapped, end) || !value.has_data()) return false;
   contentEnds_.push_back(end);
   bool ok = value.get_data().accept(*this);
   contentEnds_.pop_back();

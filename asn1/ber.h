@@ -143,9 +143,11 @@ class BERDecoder : public Visitor {
   template <class Octets>
   bool decodeOctets(Octets& value);
   int visitField(SEQUENCE& seq, int index, int optionalId, bool optional);
-  // Reads the header of an open type: a wrapper is consumed, the contained
-  // value's own header is left in place; `end` is where its encoding ends.
-  bool openTypePreamble(OpenData& value, const char*& end);
+  // Reads the header that wraps a CHOICE or an open type (an implicit
+  // context tag, or the type's own): a wrapper is consumed, a contained
+  // value's own header is left in place; `end` is where the encoding that
+  // header announces ends.
+  bool decodeWrapper(AbstractData& value, bool& wrapped, const char*& end);
 
   CoderEnv* env_;
   const char* pos_;
