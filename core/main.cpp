@@ -105,7 +105,6 @@ void CheckDumpStatus()
     out << "server status" << std::endl;
     out << "version : " << Version::current << std::endl;
     multiplexer.dump(out);
-    out << std::endl;
 }
 
 void CheckUpdateResources()

@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sstream>
+#include <system_error>
 
 #include "sim/devices.h"
 
@@ -174,7 +176,7 @@ Board& Board::instance() {
 
 bool Board::Models(const char* path) {
   if (!path) return false;
-  for (const DeviceSpec& spec : DeviceTable()) {
+  for (const DeviceModel& spec : DeviceTable()) {
     if (std::strcmp(spec.path, path) == 0) return true;
   }
   if (!g_devicesAdded.load()) return false;
@@ -197,7 +199,7 @@ bool Board::Add(const std::string& path, std::unique_ptr<Device> device) {
 }
 
 Board::Board() : start_(std::chrono::steady_clock::now()) {
-  for (const DeviceSpec& spec : DeviceTable()) {
+  for (const DeviceModel& spec : DeviceTable()) {
     auto slot = std::make_unique<DeviceSlot>();
     slot->path = spec.path;
     slot->device = spec.make();
@@ -222,14 +224,56 @@ void Board::AtExit() {
 }
 
 // A fork (daemon(3) above all) must not copy the board while its thread is
-// in the middle of a change; the child has no thread and starts its own at
-// its next device call.
-void Board::AtForkPrepare() { instance().mu_.lock(); }
-void Board::AtForkParent() { instance().mu_.unlock(); }
+// in the middle of a change, nor while the thread holds any lock outside the
+// board: the sanitizers' allocator and thread registry have no fork handlers,
+// so a lock the thread holds at the fork stays held for ever in the child,
+// and the child's first allocation of that size hangs. A thread that was
+// just created is inside such code (its start-up allocates) before it ever
+// takes the board lock, so holding the board lock is not enough: the fork
+// waits until the thread is parked on a condition variable, where it holds
+// nothing. The child has no thread and starts its own at its next device
+// call.
+void Board::AtForkPrepare() {
+  Board& b = instance();
+  // The lock stays held until the fork is over: a signal handler that
+  // writes meanwhile must not wait for it.
+  t_inBoard = true;
+  std::unique_lock<std::mutex> lk(b.mu_);
+  ++b.forks_;
+  if (b.threadRunning_) {
+    b.Wake();
+    b.parking_.wait(lk, [&b] { return b.parked_; });
+  }
+  lk.release();  // held across the fork, released by the handlers below
+}
+
+void Board::AtForkParent() {
+  Board& b = instance();
+  --b.forks_;
+  b.parking_.notify_all();
+  t_inBoard = false;
+  b.mu_.unlock();
+}
+
 void Board::AtForkChild() {
   Board& b = instance();
+  b.forks_ = 0;
+  b.parked_ = false;
   b.threadRunning_ = false;
+  // The parent's parked thread is still counted as a waiter in these: they
+  // would never let a notify in the child through.
+  new (&b.parking_) std::condition_variable;
+  new (&b.changed_) std::condition_variable;
+  t_inBoard = false;
   b.mu_.unlock();
+}
+
+void Board::ParkForForkLocked(std::unique_lock<std::mutex>& lk) {
+  if (forks_ == 0) return;
+  parked_ = true;
+  parking_.notify_all();
+  parking_.wait(lk, [this] { return forks_ == 0; });
+  parked_ = false;
 }
 
 Board::DeviceSlot* Board::Find(const std::string& path) {
@@ -259,7 +303,12 @@ void Board::StartThreadLocked() {
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  std::thread([this] { ThreadMain(); }).detach();
+  try {
+    std::thread([this] { ThreadMain(); }).detach();
+  } catch (const std::system_error&) {
+    // No thread: a fork must not wait for it to park.
+    threadRunning_ = false;
+  }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
@@ -268,6 +317,7 @@ void Board::StartThreadLocked() {
 void Board::ThreadMain() {
   std::unique_lock<std::mutex> lk(mu_);
   for (;;) {
+    ParkForForkLocked(lk);
     std::vector<pollfd> fds;
     fds.push_back({wake_[0], POLLIN, 0});
     if (listener_ >= 0) fds.push_back({listener_, POLLIN, 0});

@@ -79,7 +79,7 @@ struct JournalEntry {
 };
 
 // An entry of the device table (sim/devices.cpp).
-struct DeviceSpec {
+struct DeviceModel {
   const char* path;
   std::unique_ptr<Device> (*make)();
 };
@@ -157,8 +157,14 @@ class Board {
   friend class Device;
   friend class Port;
 
+  void ParkForForkLocked(std::unique_lock<std::mutex>& lk);
+
   mutable std::mutex mu_;
   std::condition_variable changed_;
+  // Fork hand-shake: the board thread parks while forks_ > 0.
+  std::condition_variable parking_;
+  int forks_ = 0;
+  bool parked_ = false;
   std::chrono::steady_clock::time_point start_;
   std::vector<std::unique_ptr<DeviceSlot>> slots_;
   std::vector<std::unique_ptr<Client>> clients_;

@@ -17,8 +17,8 @@ std::unique_ptr<Device> Make() {
 // row here. The paths are what the daemon opens on the board.
 // Never destroyed: open() is still interposed while the process exits, and
 // the sanitizers' own exit work opens files too.
-const std::vector<DeviceSpec>& DeviceTable() {
-  static const std::vector<DeviceSpec>* table = new std::vector<DeviceSpec>{
+const std::vector<DeviceModel>& DeviceTable() {
+  static const std::vector<DeviceModel>* table = new std::vector<DeviceModel>{
       {"/dev/misc/gw-wd", &Make<Watchdog>},
   };
   return *table;

@@ -7,6 +7,6 @@
 
 namespace sim {
 
-const std::vector<DeviceSpec>& DeviceTable();
+const std::vector<DeviceModel>& DeviceTable();
 
 }  // namespace sim

@@ -44,6 +44,43 @@ int OpenDevice(const char* path, int flags) {
   return fd;
 }
 
+// The mode argument is there only when the flags create a file.
+int ModeArg(int flags, va_list ap) { return TakesMode(flags) ? va_arg(ap, int) : 0; }
+
+constexpr char kOpen[] = "open";
+constexpr char kOpen64[] = "open64";
+constexpr char kOpen2[] = "__open_2";
+constexpr char kOpen64_2[] = "__open64_2";
+constexpr char kOpenat[] = "openat";
+
+// One open entry point: a modelled device, or the next definition of Name
+// (looked up once per entry point, so the name is a template argument).
+template <class Fn, const char* Name, class... Args>
+int OpenOrNext(const char* path, int flags, Args... args) {
+  if (sim::Board::Models(path)) return OpenDevice(path, flags);
+  static const Fn real = Next<Fn>(Name);
+  return real(args...);
+}
+
+constexpr char kRead[] = "read";
+constexpr char kWrite[] = "write";
+
+// One read or write: the fault a test armed for fd, or the next definition.
+// A process with no fault armed pays one atomic load.
+template <class Fn, const char* Name, class Buf>
+ssize_t FaultOrNext(bool write, int fd, Buf buf, size_t count) {
+  if (sim::g_faultsArmed.load(std::memory_order_relaxed) > 0) {
+    int saved = errno;
+    if (int err = sim::Board::instance().TakeFault(fd, write)) {
+      errno = err;
+      return -1;
+    }
+    errno = saved;
+  }
+  static const Fn real = Next<Fn>(Name);
+  return real(fd, buf, count);
+}
+
 }  // namespace
 
 extern "C" {
@@ -52,55 +89,32 @@ int __open_2(const char* path, int flags);
 int __open64_2(const char* path, int flags);
 
 int open(const char* path, int flags, ...) {
-  int mode = 0;
-  if (TakesMode(flags)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, int);
-    va_end(ap);
-  }
-  if (sim::Board::Models(path)) return OpenDevice(path, flags);
-  static const OpenFn real = Next<OpenFn>("open");
-  return real(path, flags, mode);
+  va_list ap;
+  va_start(ap, flags);
+  int mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenOrNext<OpenFn, kOpen>(path, flags, path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-  int mode = 0;
-  if (TakesMode(flags)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, int);
-    va_end(ap);
-  }
-  if (sim::Board::Models(path)) return OpenDevice(path, flags);
-  static const OpenFn real = Next<OpenFn>("open64");
-  return real(path, flags, mode);
+  va_list ap;
+  va_start(ap, flags);
+  int mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenOrNext<OpenFn, kOpen64>(path, flags, path, flags, mode);
 }
 
-int __open_2(const char* path, int flags) {
-  if (sim::Board::Models(path)) return OpenDevice(path, flags);
-  static const Open2Fn real = Next<Open2Fn>("__open_2");
-  return real(path, flags);
-}
+int __open_2(const char* path, int flags) { return OpenOrNext<Open2Fn, kOpen2>(path, flags, path, flags); }
 
-int __open64_2(const char* path, int flags) {
-  if (sim::Board::Models(path)) return OpenDevice(path, flags);
-  static const Open2Fn real = Next<Open2Fn>("__open64_2");
-  return real(path, flags);
-}
+int __open64_2(const char* path, int flags) { return OpenOrNext<Open2Fn, kOpen64_2>(path, flags, path, flags); }
 
+// Device paths are absolute, so the directory descriptor plays no part.
 int openat(int dirfd, const char* path, int flags, ...) {
-  int mode = 0;
-  if (TakesMode(flags)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, int);
-    va_end(ap);
-  }
-  // Device paths are absolute, so the directory descriptor plays no part.
-  if (sim::Board::Models(path)) return OpenDevice(path, flags);
-  static const OpenatFn real = Next<OpenatFn>("openat");
-  return real(dirfd, path, flags, mode);
+  va_list ap;
+  va_start(ap, flags);
+  int mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenOrNext<OpenatFn, kOpenat>(path, flags, dirfd, path, flags, mode);
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -119,30 +133,10 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
   return real(fd, request, arg);
 }
 
-ssize_t read(int fd, void* buf, size_t count) {
-  if (sim::g_faultsArmed.load(std::memory_order_relaxed) > 0) {
-    int saved = errno;
-    if (int err = sim::Board::instance().TakeFault(fd, false)) {
-      errno = err;
-      return -1;
-    }
-    errno = saved;
-  }
-  static const ReadFn real = Next<ReadFn>("read");
-  return real(fd, buf, count);
-}
+ssize_t read(int fd, void* buf, size_t count) { return FaultOrNext<ReadFn, kRead>(false, fd, buf, count); }
 
 ssize_t write(int fd, const void* buf, size_t count) {
-  if (sim::g_faultsArmed.load(std::memory_order_relaxed) > 0) {
-    int saved = errno;
-    if (int err = sim::Board::instance().TakeFault(fd, true)) {
-      errno = err;
-      return -1;
-    }
-    errno = saved;
-  }
-  static const WriteFn real = Next<WriteFn>("write");
-  return real(fd, buf, count);
+  return FaultOrNext<WriteFn, kWrite>(true, fd, buf, count);
 }
 
 }  // extern "C"

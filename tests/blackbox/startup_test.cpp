@@ -114,6 +114,15 @@ class Running : public ::testing::Test {
     ASSERT_TRUE(daemon_.Start(options));
     ASSERT_TRUE(daemon_.WaitLine(kStdout, StartLine(port_))) << daemon_.Output(kStderr);
   }
+  // Starts with standard output stalled: the daemon stops in its first
+  // write there, the start line, until ReleaseStdout().
+  void StartStalled() {
+    port_ = blackbox::FreePort();
+    blackbox::Options options;
+    options.args = {"--port", std::to_string(port_)};
+    options.stallStdout = true;
+    ASSERT_TRUE(daemon_.Start(options));
+  }
   void StopWith(int sig) {
     ASSERT_TRUE(daemon_.Signal(sig));
     EXPECT_EQ(0, daemon_.WaitExit());
@@ -190,6 +199,10 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
   EXPECT_THAT(status, ::testing::ContainsRegex("\\|[ ]+name[ ]+\\|[ ]+events[ ]+\\|[ ]+count[ ]+\\|[ ]+handler[ ]+"
                                                "\\|[ ]*fd[ ]*\\|[ ]+measure[ ]+\\|"));
   EXPECT_THAT(status, HasSubstr("ChildWaitService::OnChildEvent"));
+  // The loop's dump, ending in its table's closing line and an empty line,
+  // is the last thing in the file.
+  EXPECT_THAT(status, ::testing::EndsWith("-+\n\n"));
+  EXPECT_THAT(status, ::testing::Not(::testing::EndsWith("\n\n\n")));
   StopWith(SIGTERM);
 }
 
@@ -236,31 +249,20 @@ TEST_F(Running, TwoSigusr2BeforeTheLoopRunsGiveOneWrite) {
   StopWith(SIGTERM);
 }
 
-TEST_F(Running, SighupUpdatesResources) {
-  Start();
-  ASSERT_TRUE(daemon_.Signal(SIGHUP));
-  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
-  ASSERT_TRUE(daemon_.Signal(SIGHUP));
-  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources", 2));
-  StopWith(SIGTERM);
-}
-
-TEST_F(Running, SigpipeIsIgnored) {
+TEST_F(Running, SighupUpdatesResourcesAndSigpipeIsIgnored) {
   Start();
   ASSERT_TRUE(daemon_.Signal(SIGPIPE));
-  // Still there and still serving signals.
-  ASSERT_TRUE(daemon_.Signal(SIGHUP));
-  EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
+  // Still there and acting on every signal, each one in turn.
+  for (size_t n = 1; n <= 2; ++n) {
+    ASSERT_TRUE(daemon_.Signal(SIGHUP));
+    EXPECT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources", n));
+  }
   EXPECT_TRUE(daemon_.Running());
   StopWith(SIGTERM);
 }
 
 TEST_F(Running, SigtermDuringStartupIsNotLost) {
-  port_ = blackbox::FreePort();
-  blackbox::Options options;
-  options.args = {"--port", std::to_string(port_)};
-  options.stallStdout = true;
-  ASSERT_TRUE(daemon_.Start(options));
+  StartStalled();
   // Blocked on its start line: handlers and pid file are in place, the loop
   // has not started.
   ASSERT_TRUE(blackbox::WaitFor([&] { return daemon_.BlockedOnStdout(); }));
@@ -309,11 +311,7 @@ TEST_F(Running, WatchdogFailuresAreReportedAndTheLoopGoesOn) {
 TEST_F(Running, WatchdogThatCannotBeOpened) {
   // The control socket is served before main: arm the fault before the loop
   // opens the device.
-  port_ = blackbox::FreePort();
-  blackbox::Options options;
-  options.args = {"--port", std::to_string(port_)};
-  options.stallStdout = true;
-  ASSERT_TRUE(daemon_.Start(options));
+  StartStalled();
   SimControl board;
   ASSERT_TRUE(board.Connect(daemon_.simSocket()));
   ASSERT_TRUE(board.Ask("fail-open /dev/misc/gw-wd ENOENT"));

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" int __open_2(const char* path, int flags);
@@ -246,6 +248,33 @@ TEST_F(BoardTest, JournalEscapesBytesThatAreNotPrintable) {
   EXPECT_THAT(Texts(kWatchdog), ElementsAre("A\\x0A\\x5C\\xFF"));
 }
 
+// The exit status of a child, or -1 (the child killed) when it still runs
+// after a generous bound: a child that deadlocked fails the test instead of
+// hanging it.
+int ChildStatus(pid_t pid) {
+  const auto until = std::chrono::steady_clock::now() + 20s;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= until) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Writes text on a new descriptor of the watchdog and waits until the board
+// thread journaled it.
+bool Echoed(const char* text) {
+  int fd = open(kWatchdog, O_WRONLY);
+  bool ok = fd >= 0 && write(fd, text, strlen(text)) == ssize_t(strlen(text)) &&
+            sim::Board::instance().WaitJournal(kWatchdog, text, 1, 20s);
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
 // The control protocol, as velmard-sim serves it to black-box tests.
 class ControlTest : public BoardTest {
  protected:
@@ -326,6 +355,30 @@ TEST_F(ControlTest, WaitIsAnsweredWhenTheDaemonWrites) {
   // A command sent behind the wait is answered after it, in order.
   EXPECT_EQ("ok\n", Ask("opened /dev/misc/gw-wd"));
   EXPECT_EQ("opened 1\nok\n", Answer());
+}
+
+// daemon(3) forks right after start-up, when the board thread has only just
+// been created and is still inside the C and sanitizer run-time (which
+// allocate under locks no fork handler releases). Every round makes a
+// process whose thread starts that very moment and forks it: both sides
+// must go on using their board, and the parent's thread must serve again.
+TEST_F(ControlTest, ForkRightAfterTheBoardThreadStarts) {
+  for (int round = 0; round < 20; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // No board thread in here until this open starts one.
+      const int fd = open(kWatchdog, O_WRONLY);
+      pid_t grandchild = fork();
+      if (grandchild == 0) _exit(Echoed("GRANDCHILD") ? 0 : 1);
+      bool ok = fd >= 0 && Echoed("CHILD");
+      _exit(ok && grandchild > 0 && ChildStatus(grandchild) == 0 ? 0 : 1);
+    }
+    ASSERT_EQ(0, ChildStatus(child)) << "round " << round;
+  }
+  int fd = Keep(open(kWatchdog, O_WRONLY));
+  ASSERT_EQ(6, write(fd, "PARENT", 6));
+  EXPECT_EQ("ok\n", Ask("wait /dev/misc/gw-wd PARENT 1 20000"));
 }
 
 TEST_F(ControlTest, FaultsThroughTheSocket) {
