@@ -176,8 +176,8 @@ Board& Board::instance() {
 
 bool Board::Models(const char* path) {
   if (!path) return false;
-  for (const DeviceModel& spec : DeviceTable()) {
-    if (std::strcmp(spec.path, path) == 0) return true;
+  for (const DeviceModel& model : DeviceTable()) {
+    if (std::strcmp(model.path, path) == 0) return true;
   }
   if (!g_devicesAdded.load()) return false;
   Board& b = instance();
@@ -199,12 +199,12 @@ bool Board::Add(const std::string& path, std::unique_ptr<Device> device) {
 }
 
 Board::Board() : start_(std::chrono::steady_clock::now()) {
-  for (const DeviceModel& spec : DeviceTable()) {
+  for (const DeviceModel& model : DeviceTable()) {
     auto slot = std::make_unique<DeviceSlot>();
-    slot->path = spec.path;
-    slot->device = spec.make();
+    slot->path = model.path;
+    slot->device = model.make();
     slot->device->board_ = this;
-    slot->device->path_ = spec.path;
+    slot->device->path_ = model.path;
     slots_.push_back(std::move(slot));
   }
   // A socket pair rather than a pipe: send/recv are not interposed, so waking

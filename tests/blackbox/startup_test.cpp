@@ -185,7 +185,12 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
   ASSERT_TRUE(board.Connect(daemon_.simSocket()));
   ASSERT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
-  ASSERT_TRUE(blackbox::WaitFor([&] { return Status().find("measure") != std::string::npos; }));
+  // The daemon may still be writing when the file appears: wait for the
+  // table's closing line.
+  ASSERT_TRUE(blackbox::WaitFor([&] {
+    const std::string s = Status();
+    return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
+  })) << Status();
   std::string status = Status();
   std::vector<std::string> lines;
   for (size_t start = 0, eol; (eol = status.find('\n', start)) != std::string::npos; start = eol + 1)
@@ -230,7 +235,12 @@ TEST_F(Running, TwoSigusr2BeforeTheLoopRunsGiveOneWrite) {
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(daemon_.Signal(SIGCONT));
-  ASSERT_TRUE(blackbox::WaitFor([&] { return Status().find("measure") != std::string::npos; }));
+  // The daemon may still be writing when the file appears: wait for the
+  // table's closing line.
+  ASSERT_TRUE(blackbox::WaitFor([&] {
+    const std::string s = Status();
+    return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
+  })) << Status();
   // A later signal's line proves the loop went on past any second write.
   ASSERT_TRUE(daemon_.Signal(SIGHUP));
   ASSERT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));
