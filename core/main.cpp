@@ -13,6 +13,9 @@
 #include <iostream>
 #include <memory>
 
+#include "control/control.h"
+#include "control/ctrlsrv.h"
+#include "control/heartbeat.h"
 #include "core/childwait.h"
 #include "core/daemon.h"
 #include "core/inifile.h"
@@ -194,6 +197,9 @@ int main(int argc, char** argv)
     std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
     std::cout << "Starting server " << "[" << Version::current << "]" << ", port=" << port << std::endl;
 
+    // The order of binding is the order in which commands are offered.
+    ctrlServer.Bind(HeartBeatCtl::instance());
+
     ChildWait::Activate();
 
     StopRequest stopRequest;
@@ -207,8 +213,11 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(CheckSignals));
     signals.Activate();
 
+    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+
     multiplexer.run(true, true);
 
+    ctrlServer.Deactivate();
     signals.Deactivate();
     signals.Bind(nullptr);
     stopEvent.Release();
