@@ -25,8 +25,30 @@ struct Vector {
   const char* label;
   const void* info;  // record of the top-level type
   const char* hex;
-  const char* text;  // value notation
+  std::string text;  // value notation
 };
+
+// Indents every line of a text block but the first by n spaces, so that a
+// block written from column 0 reads the same where it nests in a parent.
+std::string nest(const std::string& block, int n) {
+  std::string out;
+  for (char c : block) {
+    out += c;
+    if (c == '\n') out.append(static_cast<std::size_t>(n), ' ');
+  }
+  return out;
+}
+
+// The whole text of a message: the header lines (seq, slot) and the pdu.
+// The rows of a group share the header, so each row writes only its pdu.
+std::string message(const char* header, const std::string& pdu) {
+  return std::string("{\n") + header + "  pdu " + nest(pdu, 2) + "\n}";
+}
+std::string commandText(const std::string& body) { return message("  seq 1,\n  slot 2,\n", "command : " + body); }
+std::string signalText(const std::string& body) { return message("  slot 9,\n", "signal : " + body); }
+std::string createText(const std::string& body) { return message("  slot 100,\n", "command : create : " + body); }
+std::string ioctlText(const std::string& body) { return message("  slot 7,\n", "command : ioctl : " + body); }
+std::string monText(const std::string& body) { return message("", body); }
 
 std::vector<char> fromHex(const std::string& hex) {
   std::vector<char> out;
@@ -119,6 +141,118 @@ void checkGroup(const Vector (&rows)[N], std::initializer_list<int> path, int co
   }
 }
 
+// Nested texts that stand in more than one row, each written once.
+
+// A RadioFlags with its booleans alternating: in the full RtpParams and in a
+// selcall command.
+const std::string kRadioFlags = R"txt({
+  prio 1,
+  ptt TRUE,
+  bss FALSE,
+  vad-rx TRUE,
+  vad-tx FALSE,
+  sql TRUE,
+  sh FALSE,
+  pwr TRUE,
+  rv FALSE,
+  resv TRUE,
+  selcall 3,
+  li 511
+})txt";
+
+// An RtpParams with every optional field present: alone, and as the codec of
+// the rtp create command.
+const std::string kRtpParamsFull = R"txt({
+  payload ptR2S,
+  dhost {
+    iaddr "10.0.0.1",
+    port 5004
+  },
+  shost {
+    iaddr "192.168.1.20",
+    port 65535
+  },
+  dname "radio-1",
+  jitter {
+    start 40,
+    max 200
+  },
+  pfactor 2,
+  crate -1,
+  vad TRUE,
+  echo {
+    suppressor TRUE,
+    canceller FALSE
+  },
+  radio {
+    status vorn : {
+      flags )txt" + nest(kRadioFlags, 6) + R"txt(,
+      freq {
+        channel 2,
+        frequency "118.100"
+      },
+      remote {
+        no 255,
+        ch 0
+      },
+      squelshe percent-100,
+      rte j3e,
+      standby-state-channel standby,
+      standby-group 200,
+      standby-state-receiver active
+    },
+    rx-delay 10
+  },
+  rtp-e2m {
+    slot 5,
+    channel 1,
+    mode only-rtp : {
+      fd 3,
+      pid 1234
+    }
+  },
+  ssrc 4294967295,
+  ttl 255,
+  qos-dscp count=23
+})txt";
+
+// One ptt-on packet: alone, and carried by the protoVorn command.
+const std::string kPttOnPackets = R"txt({
+  packets {
+    {
+      msgLength 24,
+      msgSeqNum 1,
+      msgID gw-rad-ptt-on=4116,
+      stateProtocol protocol-v2,
+      stateMode radio,
+      stateMaster 1,
+      srcAddr lgw,
+      srcChannel 0,
+      dstAddr rgw,
+      dstChannel 3,
+      payload gw-rad-ptt-on : {
+        channel 3,
+        payload {
+          1,
+          255,
+          -1
+        }
+      }
+    }
+  }
+})txt";
+
+// The header of an ed-137 radio status: in the rtpExt signal and in a status
+// that carries the later additions.
+const std::string kEd137Header = R"txt({
+  ptt normal-ptt-on,
+  squ squ-on,
+  ptt-id 63,
+  ptt-mute FALSE,
+  ptt-summation TRUE,
+  sct FALSE
+})txt";
+
 const Vector kBasicVectors[] = {
     {"ping, no seq, no slot", &LGCP::Message::theInfo,
      "06 00",
@@ -154,1049 +288,577 @@ const Vector kBasicVectors[] = {
 };
 
 const Vector kCommandVectors[] = {
-    {"query", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 00",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : query : NULL
-})txt"},
+    {"query", &LGCP::Message::theInfo, "C0 01 01 00 02 00", commandText("query : NULL")},
     {"testBpc", &LGCP::Message::theInfo,
      "C0 01 01 00 02 03 E0 01 FE 80 7F",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : testBpc : {
-    bus 15,
-    seed -2,
-    mode disconnect : NULL,
-    timeslot-start 0,
-    timeslot-length 127
-  }
-})txt"},
-    {"connect", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 04 03 FF",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : connect : 1023
-})txt"},
-    {"disconnect", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 06",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : disconnect : NULL
-})txt"},
+     commandText(R"txt(testBpc : {
+  bus 15,
+  seed -2,
+  mode disconnect : NULL,
+  timeslot-start 0,
+  timeslot-length 127
+})txt")},
+    {"connect", &LGCP::Message::theInfo, "C0 01 01 00 02 04 03 FF", commandText("connect : 1023")},
+    {"disconnect", &LGCP::Message::theInfo, "C0 01 01 00 02 06", commandText("disconnect : NULL")},
     {"create", &LGCP::Message::theInfo,
      "C0 01 01 00 02 08 38 01 F8",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : create : trunk : {
-    trunk 1,
-    timeslot 31
-  }
-})txt"},
-    {"destroy", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 0A",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : destroy : NULL
-})txt"},
+     commandText(R"txt(create : trunk : {
+  trunk 1,
+  timeslot 31
+})txt")},
+    {"destroy", &LGCP::Message::theInfo, "C0 01 01 00 02 0A", commandText("destroy : NULL")},
     {"activate", &LGCP::Message::theInfo,
      "C0 01 01 00 02 0C 40 08 31 30 2E 31 2E 31 2E 32 0D 32 35 35 2E 32 35 35 2E 32 35 35 2E 30 08 31 30 2E 31 2E 31 2E 31 00 02 05 DC",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : activate : modem : {
-    remoteAddr "10.1.1.2",
-    netmask "255.255.255.0",
-    gateway "10.1.1.1",
-    dns "",
-    mtu 1500
-  }
-})txt"},
-    {"deactivate", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 0E",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : deactivate : NULL
-})txt"},
-    {"userData", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 10 03 01 02 03",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : userData : '01 02 03'H
-})txt"},
-    {"ioctl", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 12 1A",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : ioctl : echoSuppressor : TRUE
-})txt"},
+     commandText(R"txt(activate : modem : {
+  remoteAddr "10.1.1.2",
+  netmask "255.255.255.0",
+  gateway "10.1.1.1",
+  dns "",
+  mtu 1500
+})txt")},
+    {"deactivate", &LGCP::Message::theInfo, "C0 01 01 00 02 0E", commandText("deactivate : NULL")},
+    {"userData", &LGCP::Message::theInfo, "C0 01 01 00 02 10 03 01 02 03", commandText("userData : '01 02 03'H")},
+    {"ioctl", &LGCP::Message::theInfo, "C0 01 01 00 02 12 1A", commandText("ioctl : echoSuppressor : TRUE")},
     {"trunkCfg", &LGCP::Message::theInfo,
      "C0 01 01 00 02 14 01 02 80",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : trunkCfg : {
-    trunk 2,
-    mode master
-  }
-})txt"},
+     commandText(R"txt(trunkCfg : {
+  trunk 2,
+  mode master
+})txt")},
     {"clockCfg", &LGCP::Message::theInfo,
      "C0 01 01 00 02 17 80 01 03",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : clockCfg : {
-    clkSel0 internal,
-    bextEn disabled,
-    source 3
-  }
-})txt"},
-    {"ping", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 18",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : ping : NULL
-})txt"},
+     commandText(R"txt(clockCfg : {
+  clkSel0 internal,
+  bextEn disabled,
+  source 3
+})txt")},
+    {"ping", &LGCP::Message::theInfo, "C0 01 01 00 02 18", commandText("ping : NULL")},
     {"display", &LGCP::Message::theInfo,
      "C0 01 01 00 02 1A 4D 80",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : display : framer : {
-    e1 3,
-    info link : TRUE
-  }
-})txt"},
+     commandText(R"txt(display : framer : {
+  e1 3,
+  info link : TRUE
+})txt")},
     {"protoVorn", &LGCP::Message::theInfo,
      "C0 01 01 00 02 1C 01 00 01 18 01 01 00 10 14 44 01 01 00 01 00 20 01 03 06 00 01 03 03 01 01 02 00 FF 01 FF",
-     R"txt({
-  seq 1,
-  slot 2,
-  pdu command : protoVorn : {
-    packets {
-      {
-        msgLength 24,
-        msgSeqNum 1,
-        msgID gw-rad-ptt-on=4116,
-        stateProtocol protocol-v2,
-        stateMode radio,
-        stateMaster 1,
-        srcAddr lgw,
-        srcChannel 0,
-        dstAddr rgw,
-        dstChannel 3,
-        payload gw-rad-ptt-on : {
-          channel 3,
-          payload {
-            1,
-            255,
-            -1
-          }
-        }
-      }
-    }
-  }
-})txt"},
+     commandText("protoVorn : " + kPttOnPackets)},
 };
 
 const Vector kSignalVectors[] = {
     {"query", &LGCP::Message::theInfo,
      "40 00 09 80 40 01 02 01 01 20 03 31 2E 32 0A 32 30 32 36 2D 31 32 2D 30 37 01 4D 01 00 01 00 01 40 01 20 01 04 01 00 01 00 01 08 01 08 01 10 01 01 01 02 01 03 80 01 01 01 02 01 03 00 01 02 01 00 01 00 01 01",
-     R"txt({
-  slot 9,
-  pdu signal : query : {
-    boardMajor 2,
-    boardMinor 1,
-    drvVersion {
-      type snapshot,
-      version "1.2",
-      date "2026-12-07",
-      revision 77
-    },
-    rtp-g729 0,
-    rtp-g723 0,
-    rtp-g711 64,
-    rtp-g711mcc 32,
-    modem 4,
-    mixer {
-      {
-        unit 0,
-        tdm_inputs 8,
-        tdm_outputs 8,
-        mixer_inputs 16,
-        dpu_per_mixer 1,
-        dpu_per_ec 2,
-        dpu_per_lms 3
-      }
-    },
-    mux TRUE,
-    mcc-data 1,
-    mcc-bri 2,
-    mcc-trans 3,
-    echoBus {
-    },
-    t38-instances 2,
-    digital-modems 0,
-    lin16 0,
-    universal 1
-  }
-})txt"},
+     signalText(R"txt(query : {
+  boardMajor 2,
+  boardMinor 1,
+  drvVersion {
+    type snapshot,
+    version "1.2",
+    date "2026-12-07",
+    revision 77
+  },
+  rtp-g729 0,
+  rtp-g723 0,
+  rtp-g711 64,
+  rtp-g711mcc 32,
+  modem 4,
+  mixer {
+    {
+      unit 0,
+      tdm_inputs 8,
+      tdm_outputs 8,
+      mixer_inputs 16,
+      dpu_per_mixer 1,
+      dpu_per_ec 2,
+      dpu_per_lms 3
+    }
+  },
+  mux TRUE,
+  mcc-data 1,
+  mcc-bri 2,
+  mcc-trans 3,
+  echoBus {
+  },
+  t38-instances 2,
+  digital-modems 0,
+  lin16 0,
+  universal 1
+})txt")},
     {"tonec", &LGCP::Message::theInfo,
      "40 00 09 81 02 03 E8 00 A0",
-     R"txt({
-  slot 9,
-  pdu signal : tonec : {
-    timestamp 1000,
-    event dtmf : 5
-  }
-})txt"},
-    {"number", &LGCP::Message::theInfo,
-     "40 00 09 82 04 30 31 32 33",
-     R"txt({
-  slot 9,
-  pdu signal : number : "0123"
-})txt"},
+     signalText(R"txt(tonec : {
+  timestamp 1000,
+  event dtmf : 5
+})txt")},
+    {"number", &LGCP::Message::theInfo, "40 00 09 82 04 30 31 32 33", signalText("number : \"0123\"")},
     {"modemProceeding", &LGCP::Message::theInfo,
      "40 00 09 83 40 01 FF 01 00 01 01 01 02 01 03 01 04 01 05 01 06 01 07 01 08",
-     R"txt({
-  slot 9,
-  pdu signal : modemProceeding : acct : {
-    octetsOut {
-      low -1,
-      high 0
-    },
-    octetsIn {
-      low 1,
-      high 2
-    },
-    packetsOut {
-      low 3,
-      high 4
-    },
-    packetsIn {
-      low 5,
-      high 6
-    },
-    time {
-      low 7,
-      high 8
-    }
+     signalText(R"txt(modemProceeding : acct : {
+  octetsOut {
+    low -1,
+    high 0
+  },
+  octetsIn {
+    low 1,
+    high 2
+  },
+  packetsOut {
+    low 3,
+    high 4
+  },
+  packetsIn {
+    low 5,
+    high 6
+  },
+  time {
+    low 7,
+    high 8
   }
-})txt"},
+})txt")},
     {"modemInformation", &LGCP::Message::theInfo,
      "40 00 09 84 00 03 00 83 40 02 70 80 A0",
-     R"txt({
-  slot 9,
-  pdu signal : modemInformation : {
-    rxSpeed 33600,
-    txSpeed 28800,
-    carrier isdn
-  }
-})txt"},
-    {"activated", &LGCP::Message::theInfo,
-     "40 00 09 85",
-     R"txt({
-  slot 9,
-  pdu signal : activated : NULL
-})txt"},
-    {"deactivated", &LGCP::Message::theInfo,
-     "40 00 09 86 40",
-     R"txt({
-  slot 9,
-  pdu signal : deactivated : otherError
-})txt"},
-    {"abort", &LGCP::Message::theInfo,
-     "40 00 09 87 02 FF 7F",
-     R"txt({
-  slot 9,
-  pdu signal : abort : -129
-})txt"},
-    {"userData", &LGCP::Message::theInfo,
-     "40 00 09 88 00",
-     R"txt({
-  slot 9,
-  pdu signal : userData : ''H
-})txt"},
-    {"receiver", &LGCP::Message::theInfo,
-     "40 00 09 89 80 01 05",
-     R"txt({
-  slot 9,
-  pdu signal : receiver : active : 5
-})txt"},
-    {"transmitter", &LGCP::Message::theInfo,
-     "40 00 09 8A 00",
-     R"txt({
-  slot 9,
-  pdu signal : transmitter : inactive : NULL
-})txt"},
+     signalText(R"txt(modemInformation : {
+  rxSpeed 33600,
+  txSpeed 28800,
+  carrier isdn
+})txt")},
+    {"activated", &LGCP::Message::theInfo, "40 00 09 85", signalText("activated : NULL")},
+    {"deactivated", &LGCP::Message::theInfo, "40 00 09 86 40", signalText("deactivated : otherError")},
+    {"abort", &LGCP::Message::theInfo, "40 00 09 87 02 FF 7F", signalText("abort : -129")},
+    {"userData", &LGCP::Message::theInfo, "40 00 09 88 00", signalText("userData : ''H")},
+    {"receiver", &LGCP::Message::theInfo, "40 00 09 89 80 01 05", signalText("receiver : active : 5")},
+    {"transmitter", &LGCP::Message::theInfo, "40 00 09 8A 00", signalText("transmitter : inactive : NULL")},
     {"trunkStatus", &LGCP::Message::theInfo,
      "40 00 09 8B 00 01 00 40 01 00 01 01 01 02 01 03 01 04 00 A0",
-     R"txt({
-  slot 9,
-  pdu signal : trunkStatus : {
-    trunk 0,
-    state lossCarrier,
-    slips 0,
-    lossBF 1,
-    lossCarrier 2,
-    lossAIS 3,
-    lossRAI 4,
-    name "",
-    clockMaster TRUE,
-    type bri
-  }
-})txt"},
+     signalText(R"txt(trunkStatus : {
+  trunk 0,
+  state lossCarrier,
+  slips 0,
+  lossBF 1,
+  lossCarrier 2,
+  lossAIS 3,
+  lossRAI 4,
+  name "",
+  clockMaster TRUE,
+  type bri
+})txt")},
     {"ioctl", &LGCP::Message::theInfo,
      "40 00 09 8C 60 01 01 01 02 01 03 01 04 01 05",
-     R"txt({
-  slot 9,
-  pdu signal : ioctl : hdlcLinkInfo : {
-    txSU 1,
-    txDiscard 2,
-    txError 3,
-    txOverflow 4,
-    rxSU 5
-  }
-})txt"},
+     signalText(R"txt(ioctl : hdlcLinkInfo : {
+  txSU 1,
+  txDiscard 2,
+  txError 3,
+  txOverflow 4,
+  rxSU 5
+})txt")},
     {"loadAvg", &LGCP::Message::theInfo,
      "40 00 09 8D 01 01 01 05 01 0F 01 0A 01 00 01 55 01 05",
-     R"txt({
-  slot 9,
-  pdu signal : loadAvg : {
-    average1 1,
-    average5 5,
-    average15 15,
-    cpuUseage 10,
-    cpuNicage 0,
-    cpuIdlage 85,
-    cpuSysage 5
-  }
-})txt"},
+     signalText(R"txt(loadAvg : {
+  average1 1,
+  average5 5,
+  average15 15,
+  cpuUseage 10,
+  cpuNicage 0,
+  cpuIdlage 85,
+  cpuSysage 5
+})txt")},
     {"cas", &LGCP::Message::theInfo,
      "40 00 09 8E 01 01 01 11 01 09 01 0D",
-     R"txt({
-  slot 9,
-  pdu signal : cas : {
-    channel {
-      path 1,
-      timeslot 17
-    },
-    rx 9,
-    tx 13
-  }
-})txt"},
+     signalText(R"txt(cas : {
+  channel {
+    path 1,
+    timeslot 17
+  },
+  rx 9,
+  tx 13
+})txt")},
     {"rtpExt", &LGCP::Message::theInfo,
      "40 00 09 8F 01 58 5F D0 5F 62 58 80 03 D4 02 04 64 E7 06 08 33 E0 FE",
-     R"txt({
-  slot 9,
-  pdu signal : rtpExt : {
-    status ed-137 : {
-      header {
-        ptt normal-ptt-on,
-        squ squ-on,
-        ptt-id 63,
-        ptt-mute FALSE,
-        ptt-summation TRUE,
-        sct FALSE
-      },
-      radio-response {
-        type radio-txrx,
-        txrxmode txrx,
-        sigtime 50,
-        r2s-keepalive-period 1000,
-        r2s-keepalive-multiplier 2,
-        fid 399975,
-        ptt-id 1,
-        rtphe 1,
-        no-freq-disconn NULL,
-        code radio-no-permissions=2099,
-        qos-dscp cs7=56
-      },
-      sqi {
-        bss-method psd,
-        bss-quality 31
-      }
+     signalText(R"txt(rtpExt : {
+  status ed-137 : {
+    header )txt" + nest(kEd137Header, 4) + R"txt(,
+    radio-response {
+      type radio-txrx,
+      txrxmode txrx,
+      sigtime 50,
+      r2s-keepalive-period 1000,
+      r2s-keepalive-multiplier 2,
+      fid 399975,
+      ptt-id 1,
+      rtphe 1,
+      no-freq-disconn NULL,
+      code radio-no-permissions=2099,
+      qos-dscp cs7=56
     },
-    selcal-sh-enable FALSE
-  }
-})txt"},
+    sqi {
+      bss-method psd,
+      bss-quality 31
+    }
+  },
+  selcal-sh-enable FALSE
+})txt")},
     {"vad", &LGCP::Message::theInfo,
      "40 00 09 90 A0",
-     R"txt({
-  slot 9,
-  pdu signal : vad : {
-    vad-rx TRUE
-  }
-})txt"},
-    {"power", &LGCP::Message::theInfo,
-     "40 00 09 91 C0",
-     R"txt({
-  slot 9,
-  pdu signal : power : both
-})txt"},
+     signalText(R"txt(vad : {
+  vad-rx TRUE
+})txt")},
+    {"power", &LGCP::Message::theInfo, "40 00 09 91 C0", signalText("power : both")},
     {"protoVorn", &LGCP::Message::theInfo,
      "40 00 09 92 00 00",
-     R"txt({
-  slot 9,
-  pdu signal : protoVorn : {
-    packets {
-    }
+     signalText(R"txt(protoVorn : {
+  packets {
   }
-})txt"},
+})txt")},
     {"sd", &LGCP::Message::theInfo,
      "40 00 09 93 00",
-     R"txt({
-  slot 9,
-  pdu signal : sd : {
-  }
-})txt"},
+     signalText(R"txt(sd : {
+})txt")},
     {"bss", &LGCP::Message::theInfo,
      "40 00 09 94 00 02 34 32",
-     R"txt({
-  slot 9,
-  pdu signal : bss : {
-    score "42"
-  }
-})txt"},
+     signalText(R"txt(bss : {
+  score "42"
+})txt")},
     {"rtp", &LGCP::Message::theInfo,
      "40 00 09 95 01 01 02 01 2C",
-     R"txt({
-  slot 9,
-  pdu signal : rtp : pd : {
-    value 1,
-    timeout 300
-  }
-})txt"},
+     signalText(R"txt(rtp : pd : {
+  value 1,
+  timeout 300
+})txt")},
     {"selcal", &LGCP::Message::theInfo,
      "40 00 09 96 40",
-     R"txt({
-  slot 9,
-  pdu signal : selcal : {
-    in-progress TRUE
-  }
-})txt"},
+     signalText(R"txt(selcal : {
+  in-progress TRUE
+})txt")},
 };
 
 const Vector kCreateVectors[] = {
     {"mixerOut", &LGCP::Message::theInfo,
      "40 00 64 08 00 01 00 80 01 03 02 00 01 01 01 FA 80 01 02 01 00",
-     R"txt({
-  slot 100,
-  pdu command : create : mixerOut : {
-    unit 0,
-    channel rtp : 3,
-    inputs {
-      {
-        channel tdm : 1,
-        gain -6
-      },
-      {
-        channel rtp : 2,
-        gain 0
-      }
+     createText(R"txt(mixerOut : {
+  unit 0,
+  channel rtp : 3,
+  inputs {
+    {
+      channel tdm : 1,
+      gain -6
+    },
+    {
+      channel rtp : 2,
+      gain 0
     }
   }
-})txt"},
+})txt")},
     {"mixerIn", &LGCP::Message::theInfo,
      "40 00 64 08 0A 01 01 00 01 04 80",
-     R"txt({
-  slot 100,
-  pdu command : create : mixerIn : {
-    unit 1,
-    channel tdm : 4,
-    ecm {
-      ec TRUE,
-      es FALSE
-    }
+     createText(R"txt(mixerIn : {
+  unit 1,
+  channel tdm : 4,
+  ecm {
+    ec TRUE,
+    es FALSE
   }
-})txt"},
+})txt")},
     {"rtpOnMixer", &LGCP::Message::theInfo,
      "40 00 64 08 10 01 00 01 01 01 02 00 00 00 08 31 30 2E 30 2E 30 2E 31 13 8C",
-     R"txt({
-  slot 100,
-  pdu command : create : rtpOnMixer : {
-    unit 0,
-    tdm 1,
-    rtp 2,
-    params {
-      payload ptG711-Alaw,
-      dhost {
-        iaddr "10.0.0.1",
-        port 5004
-      }
-    }
-  }
-})txt"},
-    {"voice", &LGCP::Message::theInfo,
-     "40 00 64 08 1D 02 05 61 2E 77 61 76 05 62 2E 77 61 76 01 00",
-     R"txt({
-  slot 100,
-  pdu command : create : voice : player : file : {
-    name {
-      "a.wav",
-      "b.wav"
-    },
-    repeat 0
-  }
-})txt"},
-    {"rtp", &LGCP::Message::theInfo,
-     "40 00 64 08 21 FF FC 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 18 72 61 64 69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 30 30 FF 00 CF E0 C8 00 01 0A 40 01 05 01 01 40 01 03 02 04 D2 C0 FF FF FF FF FE 5C C8",
-     R"txt({
-  slot 100,
-  pdu command : create : rtp : {
-    codecRTP {
-      payload ptR2S,
-      dhost {
-        iaddr "10.0.0.1",
-        port 5004
-      },
-      shost {
-        iaddr "192.168.1.20",
-        port 65535
-      },
-      dname "radio-1",
-      jitter {
-        start 40,
-        max 200
-      },
-      pfactor 2,
-      crate -1,
-      vad TRUE,
-      echo {
-        suppressor TRUE,
-        canceller FALSE
-      },
-      radio {
-        status vorn : {
-          flags {
-            prio 1,
-            ptt TRUE,
-            bss FALSE,
-            vad-rx TRUE,
-            vad-tx FALSE,
-            sql TRUE,
-            sh FALSE,
-            pwr TRUE,
-            rv FALSE,
-            resv TRUE,
-            selcall 3,
-            li 511
-          },
-          freq {
-            channel 2,
-            frequency "118.100"
-          },
-          remote {
-            no 255,
-            ch 0
-          },
-          squelshe percent-100,
-          rte j3e,
-          standby-state-channel standby,
-          standby-group 200,
-          standby-state-receiver active
-        },
-        rx-delay 10
-      },
-      rtp-e2m {
-        slot 5,
-        channel 1,
-        mode only-rtp : {
-          fd 3,
-          pid 1234
-        }
-      },
-      ssrc 4294967295,
-      ttl 255,
-      qos-dscp count=23
-    },
-    txPayload ptG729,
-    rxPayload ptG723
-  }
-})txt"},
-    {"modem", &LGCP::Message::theInfo,
-     "40 00 64 08 2A 90 03 31 30 30 03 32 30 30 01 C0 01 02 2D 76",
-     R"txt({
-  slot 100,
-  pdu command : create : modem : {
-    cid "100",
-    cdid "200",
-    ddm {
-      ddmV120
-    },
-    originate NULL,
-    execargs {
-      "-v"
-    }
-  }
-})txt"},
-    {"pstn", &LGCP::Message::theInfo,
-     "40 00 64 08 30 01 00 01 01 01 64 02 00 C8 00",
-     R"txt({
-  slot 100,
-  pdu command : create : pstn : ss7 : {
-    trunk 0,
-    slc 1,
-    dpc 100,
-    opc 200,
-    emergency FALSE
-  }
-})txt"},
-    {"trunk", &LGCP::Message::theInfo,
-     "40 00 64 08 38 FF 08",
-     R"txt({
-  slot 100,
-  pdu command : create : trunk : {
-    trunk 255,
-    timeslot 1
-  }
-})txt"},
-    {"trunk_bri", &LGCP::Message::theInfo,
-     "40 00 64 08 40 03 10",
-     R"txt({
-  slot 100,
-  pdu command : create : trunk_bri : {
-    trunk 3,
-    timeslot 2
-  }
-})txt"},
-    {"map", &LGCP::Message::theInfo,
-     "40 00 64 08 4B FF C0",
-     R"txt({
-  slot 100,
-  pdu command : create : map : {
-    receiver {
-      bus 15,
-      channel 127
-    }
-  }
-})txt"},
-    {"ext", &LGCP::Message::theInfo,
-     "40 00 64 08 50 01 01 01 02",
-     R"txt({
-  slot 100,
-  pdu command : create : ext : {
-    transmitter 1,
-    receiver 2
-  }
-})txt"},
-    {"mcc", &LGCP::Message::theInfo,
-     "40 00 64 08 5D",
-     R"txt({
-  slot 100,
-  pdu command : create : mcc : {
-    type transparent,
-    mode ss7
-  }
-})txt"},
-    {"echo", &LGCP::Message::theInfo,
-     "40 00 64 08 60 01 00 01 01",
-     R"txt({
-  slot 100,
-  pdu command : create : echo : {
-    bus 0,
-    channel 1
-  }
-})txt"},
-    {"t38soft", &LGCP::Message::theInfo,
-     "40 00 64 08 68 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 02 00 A0 01 02 01 03 00",
-     R"txt({
-  slot 100,
-  pdu command : create : t38soft : {
+     createText(R"txt(rtpOnMixer : {
+  unit 0,
+  tdm 1,
+  rtp 2,
+  params {
+    payload ptG711-Alaw,
     dhost {
       iaddr "10.0.0.1",
       port 5004
-    },
-    shost {
-      iaddr "192.168.1.20",
-      port 65535
-    },
-    rx-packet-size 160,
-    rx-threshold 2,
-    tx-threshold 3,
-    args {
     }
   }
-})txt"},
+})txt")},
+    {"voice", &LGCP::Message::theInfo,
+     "40 00 64 08 1D 02 05 61 2E 77 61 76 05 62 2E 77 61 76 01 00",
+     createText(R"txt(voice : player : file : {
+  name {
+    "a.wav",
+    "b.wav"
+  },
+  repeat 0
+})txt")},
+    {"rtp", &LGCP::Message::theInfo,
+     "40 00 64 08 21 FF FC 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 18 72 61 64 69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 30 30 FF 00 CF E0 C8 00 01 0A 40 01 05 01 01 40 01 03 02 04 D2 C0 FF FF FF FF FE 5C C8",
+     createText(R"txt(rtp : {
+  codecRTP )txt" + nest(kRtpParamsFull, 2) + R"txt(,
+  txPayload ptG729,
+  rxPayload ptG723
+})txt")},
+    {"modem", &LGCP::Message::theInfo,
+     "40 00 64 08 2A 90 03 31 30 30 03 32 30 30 01 C0 01 02 2D 76",
+     createText(R"txt(modem : {
+  cid "100",
+  cdid "200",
+  ddm {
+    ddmV120
+  },
+  originate NULL,
+  execargs {
+    "-v"
+  }
+})txt")},
+    {"pstn", &LGCP::Message::theInfo,
+     "40 00 64 08 30 01 00 01 01 01 64 02 00 C8 00",
+     createText(R"txt(pstn : ss7 : {
+  trunk 0,
+  slc 1,
+  dpc 100,
+  opc 200,
+  emergency FALSE
+})txt")},
+    {"trunk", &LGCP::Message::theInfo,
+     "40 00 64 08 38 FF 08",
+     createText(R"txt(trunk : {
+  trunk 255,
+  timeslot 1
+})txt")},
+    {"trunk_bri", &LGCP::Message::theInfo,
+     "40 00 64 08 40 03 10",
+     createText(R"txt(trunk_bri : {
+  trunk 3,
+  timeslot 2
+})txt")},
+    {"map", &LGCP::Message::theInfo,
+     "40 00 64 08 4B FF C0",
+     createText(R"txt(map : {
+  receiver {
+    bus 15,
+    channel 127
+  }
+})txt")},
+    {"ext", &LGCP::Message::theInfo,
+     "40 00 64 08 50 01 01 01 02",
+     createText(R"txt(ext : {
+  transmitter 1,
+  receiver 2
+})txt")},
+    {"mcc", &LGCP::Message::theInfo,
+     "40 00 64 08 5D",
+     createText(R"txt(mcc : {
+  type transparent,
+  mode ss7
+})txt")},
+    {"echo", &LGCP::Message::theInfo,
+     "40 00 64 08 60 01 00 01 01",
+     createText(R"txt(echo : {
+  bus 0,
+  channel 1
+})txt")},
+    {"t38soft", &LGCP::Message::theInfo,
+     "40 00 64 08 68 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 02 00 A0 01 02 01 03 00",
+     createText(R"txt(t38soft : {
+  dhost {
+    iaddr "10.0.0.1",
+    port 5004
+  },
+  shost {
+    iaddr "192.168.1.20",
+    port 65535
+  },
+  rx-packet-size 160,
+  rx-threshold 2,
+  tx-threshold 3,
+  args {
+  }
+})txt")},
     {"isdn", &LGCP::Message::theInfo,
      "40 00 64 08 72 01 01 01 00 80",
-     R"txt({
-  slot 100,
-  pdu command : create : isdn : {
-    type pri,
-    trunk 1,
-    log 0,
-    side network : NULL
-  }
-})txt"},
+     createText(R"txt(isdn : {
+  type pri,
+  trunk 1,
+  log 0,
+  side network : NULL
+})txt")},
     {"hdlcParams", &LGCP::Message::theInfo,
      "40 00 64 08 78 01 02 01 10 01 03",
-     R"txt({
-  slot 100,
-  pdu command : create : hdlcParams : {
-    trunk 2,
-    log 16,
-    address 3
-  }
-})txt"},
+     createText(R"txt(hdlcParams : {
+  trunk 2,
+  log 16,
+  address 3
+})txt")},
     {"spi-tdm", &LGCP::Message::theInfo,
      "40 00 64 08 80 01 07",
-     R"txt({
-  slot 100,
-  pdu command : create : spi-tdm : {
-    channel 7
-  }
-})txt"},
+     createText(R"txt(spi-tdm : {
+  channel 7
+})txt")},
     {"ats-qsig", &LGCP::Message::theInfo,
      "40 00 64 08 88 01 01",
-     R"txt({
-  slot 100,
-  pdu command : create : ats-qsig : {
-    side user : NULL,
-    log 1
-  }
-})txt"},
+     createText(R"txt(ats-qsig : {
+  side user : NULL,
+  log 1
+})txt")},
     {"ats-qsig-b", &LGCP::Message::theInfo,
      "40 00 64 08 90 03 FF 80",
-     R"txt({
-  slot 100,
-  pdu command : create : ats-qsig-b : {
-    slot 1023,
-    subslot 3
-  }
-})txt"},
+     createText(R"txt(ats-qsig-b : {
+  slot 1023,
+  subslot 3
+})txt")},
     {"usb-tdm", &LGCP::Message::theInfo,
      "40 00 64 08 98 01 00",
-     R"txt({
-  slot 100,
-  pdu command : create : usb-tdm : {
-    channel 0
-  }
-})txt"},
+     createText(R"txt(usb-tdm : {
+  channel 0
+})txt")},
 };
 
 const Vector kIoctlVectors[] = {
     {"activateRecord", &LGCP::Message::theInfo,
      "40 00 07 12 00 08 31 30 2E 30 2E 30 2E 31 13 8C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : activateRecord : {
-    iaddr "10.0.0.1",
-    port 5004
-  }
-})txt"},
-    {"deactivateRecord", &LGCP::Message::theInfo,
-     "40 00 07 12 04",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : deactivateRecord : NULL
-})txt"},
+     ioctlText(R"txt(activateRecord : {
+  iaddr "10.0.0.1",
+  port 5004
+})txt")},
+    {"deactivateRecord", &LGCP::Message::theInfo, "40 00 07 12 04", ioctlText("deactivateRecord : NULL")},
     {"activateTonec", &LGCP::Message::theInfo,
      "40 00 07 12 08 02 80",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : activateTonec : {
-    r1 : NULL,
-    dtmf : NULL
-  }
-})txt"},
-    {"deactivateTonec", &LGCP::Message::theInfo,
-     "40 00 07 12 0C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : deactivateTonec : NULL
-})txt"},
-    {"ss7RqBSN", &LGCP::Message::theInfo,
-     "40 00 07 12 10",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : ss7RqBSN : NULL
-})txt"},
+     ioctlText(R"txt(activateTonec : {
+  r1 : NULL,
+  dtmf : NULL
+})txt")},
+    {"deactivateTonec", &LGCP::Message::theInfo, "40 00 07 12 0C", ioctlText("deactivateTonec : NULL")},
+    {"ss7RqBSN", &LGCP::Message::theInfo, "40 00 07 12 10", ioctlText("ss7RqBSN : NULL")},
     {"ss7Log", &LGCP::Message::theInfo,
      "40 00 07 12 15 56",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : ss7Log : {
-    state TRUE,
-    raw-receive FALSE,
-    raw-transmit TRUE,
-    mtp-transmit FALSE,
-    mtp-receive TRUE,
-    mtp-activate FALSE,
-    timers TRUE,
-    msu-processing TRUE
-  }
-})txt"},
-    {"echoSuppressor", &LGCP::Message::theInfo,
-     "40 00 07 12 18",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : echoSuppressor : FALSE
-})txt"},
-    {"activateWaitTone", &LGCP::Message::theInfo,
-     "40 00 07 12 1C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : activateWaitTone : NULL
-})txt"},
-    {"deactivateWaitTone", &LGCP::Message::theInfo,
-     "40 00 07 12 20",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : deactivateWaitTone : NULL
-})txt"},
+     ioctlText(R"txt(ss7Log : {
+  state TRUE,
+  raw-receive FALSE,
+  raw-transmit TRUE,
+  mtp-transmit FALSE,
+  mtp-receive TRUE,
+  mtp-activate FALSE,
+  timers TRUE,
+  msu-processing TRUE
+})txt")},
+    {"echoSuppressor", &LGCP::Message::theInfo, "40 00 07 12 18", ioctlText("echoSuppressor : FALSE")},
+    {"activateWaitTone", &LGCP::Message::theInfo, "40 00 07 12 1C", ioctlText("activateWaitTone : NULL")},
+    {"deactivateWaitTone", &LGCP::Message::theInfo, "40 00 07 12 20", ioctlText("deactivateWaitTone : NULL")},
     {"translateDTMF", &LGCP::Message::theInfo,
      "40 00 07 12 25 40 01 02 02 B9 02 04 B9 01 F6 01 32",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : translateDTMF : {
-    digits {
-      {
-        freq1 697,
-        freq2 1209
-      }
-    },
-    amp2 -10,
-    pauseDuration 50
-  }
-})txt"},
+     ioctlText(R"txt(translateDTMF : {
+  digits {
+    {
+      freq1 697,
+      freq2 1209
+    }
+  },
+  amp2 -10,
+  pauseDuration 50
+})txt")},
     {"dtmf-params", &LGCP::Message::theInfo,
      "40 00 07 12 28 00 00 FF FF 01 00 00 FF",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : dtmf-params : {
-    threshold {
-      twist 0,
-      ratio 65535,
-      noise 256
-    },
-    level {
-      silence 255
-    }
+     ioctlText(R"txt(dtmf-params : {
+  threshold {
+    twist 0,
+    ratio 65535,
+    noise 256
+  },
+  level {
+    silence 255
   }
-})txt"},
-    {"dtmf-enable", &LGCP::Message::theInfo,
-     "40 00 07 12 2E",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : dtmf-enable : TRUE
-})txt"},
-    {"encoder-mode", &LGCP::Message::theInfo,
-     "40 00 07 12 32",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : encoder-mode : lbrc
-})txt"},
-    {"decoder-mode", &LGCP::Message::theInfo,
-     "40 00 07 12 35",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : decoder-mode : ulaw
-})txt"},
-    {"dtmf-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 38",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : dtmf-disable : NULL
-})txt"},
+})txt")},
+    {"dtmf-enable", &LGCP::Message::theInfo, "40 00 07 12 2E", ioctlText("dtmf-enable : TRUE")},
+    {"encoder-mode", &LGCP::Message::theInfo, "40 00 07 12 32", ioctlText("encoder-mode : lbrc")},
+    {"decoder-mode", &LGCP::Message::theInfo, "40 00 07 12 35", ioctlText("decoder-mode : ulaw")},
+    {"dtmf-disable", &LGCP::Message::theInfo, "40 00 07 12 38", ioctlText("dtmf-disable : NULL")},
     {"cas", &LGCP::Message::theInfo,
      "40 00 07 12 3C 01 00 01 01 80 01 05",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : cas : {
-    channel {
-      path 0,
-      timeslot 1
-    },
-    cmd set : 5
-  }
-})txt"},
+     ioctlText(R"txt(cas : {
+  channel {
+    path 0,
+    timeslot 1
+  },
+  cmd set : 5
+})txt")},
     {"rtpExt", &LGCP::Message::theInfo,
      "40 00 07 12 40 08 31 30 2E 30 2E 30 2E 39 00 00 4D FF 00",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : rtpExt : vorn : {
-    addr {
-      session-addr "10.0.0.9",
-      session-ssrc 0
-    },
-    params wm-standby : {
-      state-channel standby,
-      group 255,
-      state-receiver active
-    }
+     ioctlText(R"txt(rtpExt : vorn : {
+  addr {
+    session-addr "10.0.0.9",
+    session-ssrc 0
+  },
+  params wm-standby : {
+    state-channel standby,
+    group 255,
+    state-receiver active
   }
-})txt"},
+})txt")},
     {"vad-params", &LGCP::Message::theInfo,
      "40 00 07 12 45 00 01 64 02 01 2C 01 D8",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : vad-params : v2 : {
-    voice-th-msec 100,
-    silence-th-msec 300,
-    e-th-dB -40
-  }
-})txt"},
-    {"vad-enable", &LGCP::Message::theInfo,
-     "40 00 07 12 4A",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : vad-enable : TRUE
-})txt"},
-    {"vad-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 4C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : vad-disable : NULL
-})txt"},
+     ioctlText(R"txt(vad-params : v2 : {
+  voice-th-msec 100,
+  silence-th-msec 300,
+  e-th-dB -40
+})txt")},
+    {"vad-enable", &LGCP::Message::theInfo, "40 00 07 12 4A", ioctlText("vad-enable : TRUE")},
+    {"vad-disable", &LGCP::Message::theInfo, "40 00 07 12 4C", ioctlText("vad-disable : NULL")},
     {"hdlcPackages", &LGCP::Message::theInfo,
      "40 00 07 12 50 02 01 7E 02 01 02",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : hdlcPackages : {
-    {
-      body '7e'H
-    },
-    {
-      body '01 02'H
-    }
+     ioctlText(R"txt(hdlcPackages : {
+  {
+    body '7e'H
+  },
+  {
+    body '01 02'H
   }
-})txt"},
-    {"dtmf-reject-enable", &LGCP::Message::theInfo,
-     "40 00 07 12 54",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : dtmf-reject-enable : FALSE
-})txt"},
-    {"dtmf-reject-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 58",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : dtmf-reject-disable : NULL
-})txt"},
-    {"sd-params", &LGCP::Message::theInfo,
-     "40 00 07 12 5C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : sd-params : NULL
-})txt"},
-    {"sd-enable", &LGCP::Message::theInfo,
-     "40 00 07 12 62",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : sd-enable : TRUE
-})txt"},
-    {"sd-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 64",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : sd-disable : NULL
-})txt"},
+})txt")},
+    {"dtmf-reject-enable", &LGCP::Message::theInfo, "40 00 07 12 54", ioctlText("dtmf-reject-enable : FALSE")},
+    {"dtmf-reject-disable", &LGCP::Message::theInfo, "40 00 07 12 58", ioctlText("dtmf-reject-disable : NULL")},
+    {"sd-params", &LGCP::Message::theInfo, "40 00 07 12 5C", ioctlText("sd-params : NULL")},
+    {"sd-enable", &LGCP::Message::theInfo, "40 00 07 12 62", ioctlText("sd-enable : TRUE")},
+    {"sd-disable", &LGCP::Message::theInfo, "40 00 07 12 64", ioctlText("sd-disable : NULL")},
     {"mute-enable", &LGCP::Message::theInfo,
      "40 00 07 12 6B 80",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : mute-enable : {
-    rx TRUE,
-    tx FALSE
-  }
-})txt"},
-    {"mute-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 6C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : mute-disable : NULL
-})txt"},
-    {"iva-enable", &LGCP::Message::theInfo,
-     "40 00 07 12 72",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : iva-enable : TRUE
-})txt"},
+     ioctlText(R"txt(mute-enable : {
+  rx TRUE,
+  tx FALSE
+})txt")},
+    {"mute-disable", &LGCP::Message::theInfo, "40 00 07 12 6C", ioctlText("mute-disable : NULL")},
+    {"iva-enable", &LGCP::Message::theInfo, "40 00 07 12 72", ioctlText("iva-enable : TRUE")},
     {"iva-params", &LGCP::Message::theInfo,
      "40 00 07 12 74 01 E2",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : iva-params : {
-    det_lvl_dB -30
-  }
-})txt"},
+     ioctlText(R"txt(iva-params : {
+  det_lvl_dB -30
+})txt")},
     {"pd-enable", &LGCP::Message::theInfo,
      "40 00 07 12 78 02 01 F4",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : pd-enable : {
-    timeout 500
-  }
-})txt"},
-    {"pd-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 7C",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : pd-disable : NULL
-})txt"},
+     ioctlText(R"txt(pd-enable : {
+  timeout 500
+})txt")},
+    {"pd-disable", &LGCP::Message::theInfo, "40 00 07 12 7C", ioctlText("pd-disable : NULL")},
     {"rx-gain", &LGCP::Message::theInfo,
      "40 00 07 12 80 01 FD",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : rx-gain : {
-    gainDB -3
-  }
-})txt"},
+     ioctlText(R"txt(rx-gain : {
+  gainDB -3
+})txt")},
     {"delays", &LGCP::Message::theInfo,
      "40 00 07 12 84 C0 01 14 01 00",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : delays : {
-    tx 20,
-    selcal 0
-  }
-})txt"},
+     ioctlText(R"txt(delays : {
+  tx 20,
+  selcal 0
+})txt")},
     {"tone-filter", &LGCP::Message::theInfo,
      "40 00 07 12 88 02 08 34 80 02 01 90 01 DD",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : tone-filter : {
-    freq 2100,
-    enable TRUE,
-    duration-th-msec 400,
-    det-level-dB -35
-  }
-})txt"},
+     ioctlText(R"txt(tone-filter : {
+  freq 2100,
+  enable TRUE,
+  duration-th-msec 400,
+  det-level-dB -35
+})txt")},
     {"tone-gen-enable", &LGCP::Message::theInfo,
      "40 00 07 12 8C 02 03 E8 01 F6",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : tone-gen-enable : {
-    freq 1000,
-    amp -10
-  }
-})txt"},
-    {"tone-gen-disable", &LGCP::Message::theInfo,
-     "40 00 07 12 90",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : tone-gen-disable : NULL
-})txt"},
+     ioctlText(R"txt(tone-gen-enable : {
+  freq 1000,
+  amp -10
+})txt")},
+    {"tone-gen-disable", &LGCP::Message::theInfo, "40 00 07 12 90", ioctlText("tone-gen-disable : NULL")},
     {"selcal", &LGCP::Message::theInfo,
      "40 00 07 12 96 01 03 05 41 42 2D 43 44",
-     R"txt({
-  slot 7,
-  pdu command : ioctl : selcal : {
-    amp 3,
-    signs "AB-CD"
-  }
-})txt"},
+     ioctlText(R"txt(selcal : {
+  amp 3,
+  signs "AB-CD"
+})txt")},
 };
 
 const Vector kConstructVectors[] = {
@@ -1231,72 +893,7 @@ const Vector kConstructVectors[] = {
 })txt"},
     {"RtpParams full", &TERM::RtpParams::theInfo,
      "7F FF 00 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 18 72 61 64 69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 30 30 FF 00 CF E0 C8 00 01 0A 40 01 05 01 01 40 01 03 02 04 D2 C0 FF FF FF FF FE 5C",
-     R"txt({
-  payload ptR2S,
-  dhost {
-    iaddr "10.0.0.1",
-    port 5004
-  },
-  shost {
-    iaddr "192.168.1.20",
-    port 65535
-  },
-  dname "radio-1",
-  jitter {
-    start 40,
-    max 200
-  },
-  pfactor 2,
-  crate -1,
-  vad TRUE,
-  echo {
-    suppressor TRUE,
-    canceller FALSE
-  },
-  radio {
-    status vorn : {
-      flags {
-        prio 1,
-        ptt TRUE,
-        bss FALSE,
-        vad-rx TRUE,
-        vad-tx FALSE,
-        sql TRUE,
-        sh FALSE,
-        pwr TRUE,
-        rv FALSE,
-        resv TRUE,
-        selcall 3,
-        li 511
-      },
-      freq {
-        channel 2,
-        frequency "118.100"
-      },
-      remote {
-        no 255,
-        ch 0
-      },
-      squelshe percent-100,
-      rte j3e,
-      standby-state-channel standby,
-      standby-group 200,
-      standby-state-receiver active
-    },
-    rx-delay 10
-  },
-  rtp-e2m {
-    slot 5,
-    channel 1,
-    mode only-rtp : {
-      fd 3,
-      pid 1234
-    }
-  },
-  ssrc 4294967295,
-  ttl 255,
-  qos-dscp count=23
-})txt"},
+     kRtpParamsFull},
     {"RtpParams dname 64 chars", &TERM::RtpParams::theInfo,
      "20 18 00 08 31 30 2E 30 2E 30 2E 31 13 8C FC 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 00 20",
      R"txt({
@@ -1312,14 +909,7 @@ const Vector kConstructVectors[] = {
     {"ED137 radio status", &TERM::RadioStatus::theInfo,
      "50 5F D2 5F 74 96 20 03 D4 00 00 06 03 E8 B2",
      R"txt(ed-137 : {
-  header {
-    ptt normal-ptt-on,
-    squ squ-on,
-    ptt-id 63,
-    ptt-mute FALSE,
-    ptt-summation TRUE,
-    sct FALSE
-  },
+  header )txt" + nest(kEd137Header, 2) + R"txt(,
   radio-response {
     ls-pl ls-deletion-enabled,
     type radio-txrx,
@@ -1344,20 +934,7 @@ const Vector kConstructVectors[] = {
     session-ssrc 4294967295
   },
   params wm-selcall : {
-    flags {
-      prio 1,
-      ptt TRUE,
-      bss FALSE,
-      vad-rx TRUE,
-      vad-tx FALSE,
-      sql TRUE,
-      sh FALSE,
-      pwr TRUE,
-      rv FALSE,
-      resv TRUE,
-      selcall 3,
-      li 511
-    },
+    flags )txt" + nest(kRadioFlags, 4) + R"txt(,
     ip "1.2.3.4",
     ssrc 65536,
     cid "12"
@@ -1390,30 +967,7 @@ const Vector kConstructVectors[] = {
 const Vector kVorngwVectors[] = {
     {"ptt on packet", &VORNGW::ProtoVornPackets::theInfo,
      "00 01 00 01 18 01 01 00 10 14 44 01 01 00 01 00 20 01 03 06 00 01 03 03 01 01 02 00 FF 01 FF",
-     R"txt({
-  packets {
-    {
-      msgLength 24,
-      msgSeqNum 1,
-      msgID gw-rad-ptt-on=4116,
-      stateProtocol protocol-v2,
-      stateMode radio,
-      stateMaster 1,
-      srcAddr lgw,
-      srcChannel 0,
-      dstAddr rgw,
-      dstChannel 3,
-      payload gw-rad-ptt-on : {
-        channel 3,
-        payload {
-          1,
-          255,
-          -1
-        }
-      }
-    }
-  }
-})txt"},
+     kPttOnPackets},
     {"ali server p1 ack", &VORNGW::ProtoVornPacket::theInfo,
      "00 01 00 03 00 FF FF 00 33 00 10 01 00 60 01 01 40 01 02 42 00 20 01 01 09 4E 10 07 20 01 64 01 04",
      R"txt({
@@ -1509,92 +1063,72 @@ const Vector kVorngwVectors[] = {
 const Vector kMonVectors[] = {
     {"command snmp-set", &MON::Message::theInfo,
      "00 02 00 01 01 40 05 62 6F 61 72 64 04 74 65 6D 70 01 00 02 34 31 00 01 02 00 0B 31 2E 33 2E 36 2E 31 2E 34 2E 31 00",
-     R"txt({
-  pdu command : snmp-set : {
-    commands {
-      {
-        uniq 1,
-        id name : {
-          section "board",
-          name "temp",
-          index 0
-        },
-        value "41"
+     monText(R"txt(command : snmp-set : {
+  commands {
+    {
+      uniq 1,
+      id name : {
+        section "board",
+        name "temp",
+        index 0
       },
-      {
-        uniq 2,
-        id oid : "1.3.6.1.4.1",
-        value ""
-      }
+      value "41"
+    },
+    {
+      uniq 2,
+      id oid : "1.3.6.1.4.1",
+      value ""
     }
   }
-})txt"},
+})txt")},
     {"command snmp-trapsink-set", &MON::Message::theInfo,
      "08 02 00 08 31 30 2E 30 2E 30 2E 35 40 08 31 30 2E 30 2E 30 2E 36 02 00 A2",
-     R"txt({
-  pdu command : snmp-trapsink-set : {
-    trapsinks {
-      {
-        host "10.0.0.5"
-      },
-      {
-        host "10.0.0.6",
-        port 162
-      }
+     monText(R"txt(command : snmp-trapsink-set : {
+  trapsinks {
+    {
+      host "10.0.0.5"
+    },
+    {
+      host "10.0.0.6",
+      port 162
     }
   }
-})txt"},
+})txt")},
     {"command snmp-trap-send", &MON::Message::theInfo,
      "10 01 20 09 63 6F 6C 64 53 74 61 72 74",
-     R"txt({
-  pdu command : snmp-trap-send : {
-    traps {
-      {
-        trap name : "coldStart"
-      }
+     monText(R"txt(command : snmp-trap-send : {
+  traps {
+    {
+      trap name : "coldStart"
     }
   }
-})txt"},
-    {"command ping", &MON::Message::theInfo,
-     "18",
-     R"txt({
-  pdu command : ping : NULL
-})txt"},
+})txt")},
+    {"command ping", &MON::Message::theInfo, "18", monText("command : ping : NULL")},
     {"response snmp-set", &MON::Message::theInfo,
      "40 01 00 01 01 A0",
-     R"txt({
-  pdu response : snmp-set : {
-    responses {
-      {
-        uniq 1,
-        response error : wrongValue
-      }
+     monText(R"txt(response : snmp-set : {
+  responses {
+    {
+      uniq 1,
+      response error : wrongValue
     }
   }
-})txt"},
-    {"response ping", &MON::Message::theInfo,
-     "58",
-     R"txt({
-  pdu response : ping : success : NULL
-})txt"},
+})txt")},
+    {"response ping", &MON::Message::theInfo, "58", monText("response : ping : success : NULL")},
     {"response snmp-trapsink-set", &MON::Message::theInfo,
      "4C",
-     R"txt({
-  pdu response : snmp-trapsink-set : error : itemNotFound
-})txt"},
+     monText("response : snmp-trapsink-set : error : itemNotFound")},
     {"signal snmp-set", &MON::Message::theInfo,
      "80 05 31 2E 33 2E 36 00 01 73 01 6E 01 FF 01 76",
-     R"txt({
-  pdu signal : snmp-set : {
-    oid "1.3.6",
-    name {
-      section "s",
-      name "n",
-      index -1
-    },
-    value "v"
-  }
-})txt"},
+     monText(R"txt(signal : snmp-set : {
+  oid "1.3.6",
+  name {
+    section "s",
+    name "n",
+    index -1
+  },
+  value "v"
+})txt")},
 };
 
 // Message: pdu is field 2; PDU, then the command/signal choice.
