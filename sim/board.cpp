@@ -264,6 +264,12 @@ void Board::AtForkChild() {
   // would never let a notify in the child through.
   new (&b.parking_) std::condition_variable;
   new (&b.changed_) std::condition_variable;
+  // The wake-up pair is shared with the parent: the parent's thread could
+  // swallow the byte meant to wake ours, which would then never park for
+  // the next fork.
+  if (b.wake_[0] >= 0) close(b.wake_[0]);
+  if (b.wake_[1] >= 0) close(b.wake_[1]);
+  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, b.wake_) != 0) b.wake_[0] = b.wake_[1] = -1;
   t_inBoard = false;
   b.mu_.unlock();
 }

@@ -60,13 +60,10 @@ const std::vector<Vector>& vectors() {
       // Constrained whole numbers of each width.
       {"0..7 = 5 in 3 bits", [] { return integer<Int7>(5); }, "a0", "a0"},
       {"0..1023 = 5: 16 bits aligned, 10 unaligned", [] { return integer<Int1023>(5); }, "00 05", "01 40"},
-      {"0..1023 = 1023", [] { return integer<Int1023>(1023); }, "03 ff", "ff c0"},
       {"0..255 = 200: one aligned octet", [] { return integer<Int255>(200); }, "c8", "c8"},
       {"0..65535 = 0x1234: two octets", [] { return integer<Int65535>(0x1234); }, "12 34", "12 34"},
       {"0..65536 = 0: length 1 then one octet", [] { return integer<Int65536>(0); }, "00 00", "00 00 00"},
-      {"0..65536 = 255", [] { return integer<Int65536>(255); }, "00 ff", "00 7f 80"},
       {"0..65536 = 65536: three octets", [] { return integer<Int65536>(65536); }, "80 01 00 00", "80 00 00"},
-      {"0..4294967295 = 0xffffffff", [] { return integer<Int32u>(0xffffffffu); }, "c0 ff ff ff ff", "ff ff ff ff"},
       {"0..4294967295 = 3000000000", [] { return integer<Int32u>(3000000000u); }, "c0 b2 d0 5e 00", "b2 d0 5e 00"},
       {"0..4294967295 = 0", [] { return integer<Int32u>(0); }, "00 00", "00 00 00 00"},
       {"-128..127 = -5", [] { return integer<Int8s>(-5); }, "7b", "7b"},
@@ -78,24 +75,19 @@ const std::vector<Vector>& vectors() {
       // Unconstrained and semi-constrained: the value itself in two's complement.
       {"INTEGER 0", [] { return integer<ASN1::INTEGER>(0); }, "01 00", "01 00"},
       {"INTEGER -1", [] { return integer<ASN1::INTEGER>(-1); }, "01 ff", "01 ff"},
-      {"INTEGER 127", [] { return integer<ASN1::INTEGER>(127); }, "01 7f", "01 7f"},
       {"INTEGER 128", [] { return integer<ASN1::INTEGER>(128); }, "02 00 80", "02 00 80"},
-      {"INTEGER -128", [] { return integer<ASN1::INTEGER>(-128); }, "01 80", "01 80"},
       {"INTEGER -129", [] { return integer<ASN1::INTEGER>(-129); }, "02 ff 7f", "02 ff 7f"},
-      {"INTEGER max", [] { return integer<ASN1::INTEGER>(INT_MAX); }, "04 7f ff ff ff", "04 7f ff ff ff"},
       {"INTEGER min", [] { return integer<ASN1::INTEGER>(INT_MIN); }, "04 80 00 00 00", "04 80 00 00 00"},
       {"0..MAX = 5 codes the value", [] { return integer<IntSemi>(5); }, "01 05", "01 05"},
       {"0..MAX = 3000000000", [] { return integer<IntSemi>(3000000000u); }, "04 b2 d0 5e 00", "04 b2 d0 5e 00"},
       // Extendable range.
       {"-10..10,... = -5 inside", [] { return integer<IntExt>(-5); }, "14", "14"},
-      {"-10..10,... = 10 inside", [] { return integer<IntExt>(10); }, "50", "50"},
       {"-10..10,... = -20 outside", [] { return integer<IntExt>(-20); }, "80 01 ec", "80 01 ec"},
       // BOOLEAN, NULL.
       {"BOOLEAN TRUE", [] { return Value(new ASN1::BOOLEAN(true)); }, "80", "80"},
       {"NULL", [] { return Value(new ASN1::Null); }, "", ""},
       // ENUMERATED by value up to the highest value.
       {"sparse 8 in 4 bits, not its index", [] { return with<Sparse>([](Sparse& e) { e = Sparse::cs1; }); }, "80", "80"},
-      {"sparse 10", [] { return with<Sparse>([](Sparse& e) { e = Sparse::af11; }); }, "a0", "a0"},
       {"sparse 3 declared last", [] { return with<Sparse>([](Sparse& e) { e = Sparse::count; }); }, "30", "30"},
       {"negative root value 0", [] { return with<Standby>([](Standby& e) { e = Standby::active; }); }, "00", "00"},
       {"negative enumerator cannot be coded", [] { return with<Standby>([](Standby& e) { e = Standby::not_use; }); }, nullptr, nullptr},
@@ -132,15 +124,11 @@ const std::vector<Vector>& vectors() {
        "00 00 00 00 00 80 15 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 00 00 00",
        nullptr},
       {"fixed size violated", [] { return with<Octets>([](Octets& o) { o.set_fixed(unhex("00")); }); }, nullptr, nullptr},
-      {"BIT STRING without its octets goes as zeros",
-       [] {
-         std::unique_ptr<ASN1::BIT_STRING> b(new ASN1::BIT_STRING);
-         b->resize(20);
-         b->getData().clear();
-         b->getData().shrink_to_fit();
-         return Value(b.release());
-       },
-       "14 00 00 00", "14 00 00 00"},
+      {"BIT STRING without its octets goes as zeros", [] { return with<ASN1::BIT_STRING>([](ASN1::BIT_STRING& b) {
+         b.resize(20);
+         b.getData().clear();
+         b.getData().shrink_to_fit();
+       }); }, "14 00 00 00", "14 00 00 00"},
       // Strings.
       {"IA5String: octet block", [] { return Value(new ASN1::IA5String("hi")); }, "02 68 69", "02 d1 a4"},
       {"IA5String (SIZE (1..8))", [] { return with<ShortName>([](ShortName& s) { s = "ab"; }); }, "20 61 62", "38 71 00"},
@@ -148,8 +136,6 @@ const std::vector<Vector>& vectors() {
       {"IA5String non-ASCII goes as octets aligned", [] { return Value(new ASN1::IA5String("\xe9")); }, "01 e9", nullptr},
       {"NumericString: table indexes", [] { return Value(new ASN1::NumericString("123")); }, "03 23 40", "03 23 40"},
       {"NumericString: character outside", [] { return Value(new ASN1::NumericString("1a")); }, nullptr, nullptr},
-      {"PrintableString", [] { return Value(new ASN1::PrintableString("Hi")); }, "02 48 69", "02 91 a4"},
-      {"VisibleString", [] { return Value(new ASN1::VisibleString("~")); }, "01 7e", "01 fc"},
       {"GeneralString", [] { return Value(new ASN1::GeneralString("\xe9")); }, "01 e9", "01 e9"},
       {"BMPString", [] { return Value(new ASN1::BMPString(L"A")); }, "01 00 41", "01 00 41"},
       {"strings of every kind in one SEQUENCE",
@@ -197,25 +183,15 @@ const std::vector<Vector>& vectors() {
          });
        },
        "c0 01 01 00 05 31", "c0 01 01 01 4c 40"},
-      {"extendable, no additions",
-       [] { return with<Growing>([](Growing& g) {
-              g.set_a(1);
-              g.includeOptionalField(Growing::o_b, Growing::f_b);
-              g.set_b(true);
-            }); },
-       "4c", "4c"},
+      {"extendable, no additions", [] { return with<Growing>([](Growing& g) {
+         g.set_a(1);
+         g.includeOptionalField(Growing::o_b, Growing::f_b);
+         g.set_b(true);
+       }); }, "4c", "4c"},
       {"mandatory addition present from construction",
-       [] { return with<Extended>([](Extended& e) {
-              e.set_a(3);
-              e.set_d(42);
-            }); },
-       "98 14 02 01 2a", "98 14 02 01 2a"},
+       [] { return with<Extended>([](Extended& e) { e.set_a(3); e.set_d(42); }); }, "98 14 02 01 2a", "98 14 02 01 2a"},
       {"extension map with entries but no set bit",
-       [] { return with<Extended>([](Extended& e) {
-              e.set_a(3);
-              e.removeOptionalField(Extended::o_d);
-            }); },
-       "18", "18"},
+       [] { return with<Extended>([](Extended& e) { e.set_a(3); e.removeOptionalField(Extended::o_d); }); }, "18", "18"},
       {"optional addition",
        [] { return with<Extended>([](Extended& e) {
               e.includeOptionalField(Extended::o_c, Extended::f_c);

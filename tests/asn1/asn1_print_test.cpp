@@ -92,26 +92,9 @@ TEST(ValueNotationPrint, Texts) {
            l.get_pairs().push_back(p);
          });
        },
-       "{\n"
-       "  seq 1,\n"
-       "  slot 5,\n"
-       "  pdu lists : {\n"
-       "    numbers {\n"
-       "      3,\n"
-       "      4\n"
-       "    },\n"
-       "    bounded {\n"
-       "    },\n"
-       "    names {\n"
-       "    },\n"
-       "    pairs {\n"
-       "      {\n"
-       "        first 2,\n"
-       "        second FALSE\n"
-       "      }\n"
-       "    }\n"
-       "  }\n"
-       "}"},
+       "{\n  seq 1,\n  slot 5,\n  pdu lists : {\n    numbers {\n      3,\n      4\n    },\n"
+       "    bounded {\n    },\n    names {\n    },\n"
+       "    pairs {\n      {\n        first 2,\n        second FALSE\n      }\n    }\n  }\n}"},
       {"known extension printed like a root field",
        [] { return with<Extended>([](Extended& e) { e.set_d(7); }); }, "{\n  a 0,\n  d 7\n}"},
       {"open type with octets only",

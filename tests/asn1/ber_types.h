@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "asn1/asn1.h"
+#include "asn1_test_util.h"
 
 namespace codertest {
 
@@ -134,21 +135,22 @@ inline Value make(const void* info, const Fill& fill) {
   return v;
 }
 
+// A fill that assigns x to the value as a T.
+template <class T, class X>
+Fill set(X x) {
+  return [x](AbstractData& v) { static_cast<T&>(v) = x; };
+}
+
+inline Fill setEnum(int n) {
+  return [n](AbstractData& v) { static_cast<ENUMERATED&>(v).setFromInt(n); };
+}
+
 inline std::vector<char> bytes(std::initializer_list<int> list) {
   std::vector<char> v;
   for (int b : list) v.push_back(static_cast<char>(b));
   return v;
 }
 
-inline std::string hex(const std::vector<char>& v) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (char c : v) {
-    if (!s.empty()) s += ' ';
-    s += digits[(c >> 4) & 0xF];
-    s += digits[c & 0xF];
-  }
-  return s;
-}
+using asn1test::hex;
 
 }  // namespace codertest

@@ -302,35 +302,23 @@ TEST(ModulesNames, RecordsMatchSources) {
   EXPECT_EQ(total, 361u);  // 107 LGCP, 71 TERM, 10 ACP, 19 MON, 1 HSP, 1 BASE, 152 VORNGW
 }
 
-// Names that standard ASN.1 cannot carry come out in their own spelling.
+// Names that standard ASN.1 cannot carry come out in their own spelling,
+// and the "=value" marks where the values jump or repeat.
 TEST(ModulesNames, NamesKeptAsSpelled) {
-  const ASN1::ChoiceInfo* cp = &LGCP::CreateParams::theInfo;
-  ASSERT_EQ(cp->totalChoices, 20u);
-  EXPECT_STREQ(cp->names[8], "trunk_bri");
-  EXPECT_STREQ(cp->names[16], "spi-tdm");
+  EXPECT_STREQ(LGCP::CreateParams::theInfo.names[8], "trunk_bri");
+  EXPECT_STREQ(LGCP::CreateParams::theInfo.names[16], "spi-tdm");
   EXPECT_STREQ(LGCP::IVAParams::theInfo.names[0], "det_lvl_dB");
   EXPECT_STREQ(LGCP::MixerResources_subtype::theInfo.names[1], "tdm_inputs");
   EXPECT_STREQ(VORNGW::FXSSignalingDigital::theInfo.names[10], "dtmf-detector_mark-max-time");
-
-  const ASN1::EnumeratedInfo* gain = &VORNGW::ProtoVornAnalogGainIDV1::theInfo;
-  EXPECT_EQ(gain->maxEnumValue, 255);
-  ASSERT_EQ(gain->nameCount, 16u);
-  EXPECT_STREQ(gain->names[11], "fake=255");
-  EXPECT_STREQ(gain->names[12], "min=0");
-  EXPECT_STREQ(gain->names[14], "mux");
-
-  EXPECT_EQ(TERM::IpQoSDSCP::theInfo.maxEnumValue, 56);
+  const ASN1::EnumeratedInfo& gain = VORNGW::ProtoVornAnalogGainIDV1::theInfo;
+  ASSERT_EQ(gain.nameCount, 16u);
+  EXPECT_STREQ(gain.names[11], "fake=255");
+  EXPECT_STREQ(gain.names[12], "min=0");
+  EXPECT_STREQ(gain.names[14], "mux");
   EXPECT_STREQ(TERM::IpQoSDSCP::theInfo.names[2], "cs1=8");
   EXPECT_STREQ(TERM::IpQoSDSCP::theInfo.names[23], "count=23");
-  EXPECT_EQ(TERM::RadioStandby::theInfo.maxEnumValue, 1);
   EXPECT_STREQ(TERM::RadioStandby::theInfo.names[0], "not-use=-1");
   EXPECT_STREQ(TERM::RadioStandby::theInfo.names[1], "active");
-  EXPECT_EQ(VORNGW::ProtoVornMsgID::theInfo.maxEnumValue, 13056);
-  EXPECT_EQ(TERM::ED137CauseCode::theInfo.maxEnumValue, 2099);
-  EXPECT_EQ(LGCP::ErrorCause::theInfo.maxEnumValue, 12);
-  EXPECT_TRUE(LGCP::ErrorCause::theInfo.extendable);
-  EXPECT_FALSE(ACP::TrunkState::theInfo.extendable);
-  EXPECT_TRUE(ACP::TrunkType::theInfo.extendable);
 }
 
 }  // namespace

@@ -105,7 +105,10 @@ Sandbox::Sandbox() : isolated_(NamespaceWorks()) {
   char dir[] = "/tmp/velmard-bb-XXXXXX";
   if (mkdtemp(dir)) root_ = dir;
   if (isolated_) {
-    for (const char* folder : kSystemFolders) AddFolder(folder);
+    for (const char* folder : kSystemFolders) {
+      MakeDirs(root_ + folder);
+      mounts_.emplace_back(root_ + folder, folder);
+    }
     return;
   }
   // The daemons share the real folders: one test at a time.
@@ -124,13 +127,6 @@ Sandbox::~Sandbox() {
   }
   std::error_code ec;
   if (!root_.empty()) std::filesystem::remove_all(root_, ec);
-}
-
-void Sandbox::AddFolder(const std::string& systemDir) {
-  if (!isolated_) return;
-  std::string dir = root_ + systemDir;
-  MakeDirs(dir);
-  mounts_.emplace_back(dir, systemDir);
 }
 
 std::string Sandbox::Path(const std::string& systemPath) const {
@@ -229,14 +225,13 @@ Daemon::~Daemon() {
     waitpid(pid_, &status, 0);
     exited_ = true;
   }
-  CloseStdin();
   if (wake_[1] >= 0) {
     char c = 'q';
     ssize_t n = write(wake_[1], &c, 1);
     (void)n;
   }
   if (reader_.joinable()) reader_.join();
-  for (int fd : {out_[0], out_[1], stallWrite_, wake_[0], wake_[1]}) {
+  for (int fd : {stdin_, out_[0], out_[1], stallWrite_, wake_[0], wake_[1]}) {
     if (fd >= 0) close(fd);
   }
 }
@@ -260,7 +255,6 @@ bool Daemon::Start(const Options& options) {
     if (strncmp(*e, "VELMARD_SIM_SOCKET=", 19) != 0) envStore.push_back(*e);
   }
   envStore.push_back("VELMARD_SIM_SOCKET=" + simSocket_);
-  envStore.insert(envStore.end(), options.env.begin(), options.env.end());
   std::vector<char*> argv, envp;
   for (auto& a : argStore) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -370,15 +364,6 @@ void Daemon::ReadLoop() {
 
 bool Daemon::Signal(int sig) { return pid_ > 0 && !exited_ && kill(pid_, sig) == 0; }
 
-bool Daemon::WriteStdin(const std::string& text) {
-  return stdin_ >= 0 && write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-}
-
-void Daemon::CloseStdin() {
-  if (stdin_ >= 0) close(stdin_);
-  stdin_ = -1;
-}
-
 void Daemon::ReleaseStdout() {
   {
     std::lock_guard<std::mutex> lk(mu_);
@@ -396,6 +381,10 @@ bool Daemon::BlockedOnStdout() const {
   std::string nr, fd;
   in >> nr >> fd;
   return nr == std::to_string(SYS_write) && fd == "0x1";
+}
+
+static int ExitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 static size_t CountIn(const std::string& text, const std::string& what) {
@@ -437,7 +426,7 @@ int Daemon::WaitExit(std::chrono::milliseconds timeout) {
     bool done = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
     if (!done) return -1;
     exited_ = true;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    status_ = ExitStatus(status);
     // Everything the daemon wrote before it ended is in the pipes: wait
     // until the reader has it (a child of the daemon may hold them open).
     std::unique_lock<std::mutex> lk(mu_);
@@ -452,7 +441,7 @@ bool Daemon::Running() {
   pid_t r = waitpid(pid_, &status, WNOHANG);
   if (r != pid_) return true;
   exited_ = true;
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  status_ = ExitStatus(status);
   return false;
 }
 
@@ -578,17 +567,6 @@ bool SimControl::WaitFollowed(const std::string& text, size_t count, std::chrono
 const std::vector<SimControl::Entry>& SimControl::FollowToEnd(std::chrono::milliseconds timeout) {
   ReadFollowed([this] { return closed_; }, timeout);
   return followed_;
-}
-
-std::vector<SimControl::Entry> SimControl::Journal(const std::string& device) {
-  std::vector<std::string> lines;
-  std::vector<Entry> entries;
-  if (!Ask("journal " + device, &lines)) return entries;
-  for (const std::string& l : lines) {
-    Entry e{};
-    if (ParseEntry(l, &e)) entries.push_back(e);
-  }
-  return entries;
 }
 
 bool SimControl::WaitJournal(const std::string& device, const std::string& text, size_t count,

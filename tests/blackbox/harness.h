@@ -3,7 +3,7 @@
 //
 // Each daemon runs in a private mount namespace of its own where the
 // temporary folders are bind-mounted over "/var/run", "/var/log" and
-// "/usr/local/etc" (and any further folder a test adds), so tests are
+// "/usr/local/etc", so tests are
 // hermetic and may run in parallel. Where no namespace can be made the
 // daemon uses the real folders; tests then run one at a time under a lock
 // and the files are removed afterwards.
@@ -48,9 +48,6 @@ class Sandbox {
   bool isolated() const { return isolated_; }
   const std::string& root() const { return root_; }
 
-  // One more system folder to stand in for (before Start), for example
-  // "/var/monitoring".
-  void AddFolder(const std::string& systemDir);
   // Where the test finds a file the daemon knows by its system path.
   std::string Path(const std::string& systemPath) const;
 
@@ -87,7 +84,6 @@ enum Stream { kStdout = 0, kStderr = 1 };
 struct Options {
   std::string binary;             // default: SimDaemonBinary()
   std::vector<std::string> args;  // after the program name
-  std::vector<std::string> env;   // NAME=VALUE added to the environment
   // Leave standard output full so that the daemon's first write to it
   // blocks until ReleaseStdout().
   bool stallStdout = false;
@@ -109,9 +105,6 @@ class Daemon {
   const std::string& simSocket() const { return simSocket_; }
 
   bool Signal(int sig);
-  // Writes to the daemon's standard input.
-  bool WriteStdin(const std::string& text);
-  void CloseStdin();
   void ReleaseStdout();
   // True while the daemon sits blocked in a write to its standard output.
   bool BlockedOnStdout() const;
@@ -168,7 +161,6 @@ class SimControl {
     uint64_t ms;
     std::string text;
   };
-  std::vector<Entry> Journal(const std::string& device);
   // Waits on the board until the device's journal holds text count times.
   bool WaitJournal(const std::string& device, const std::string& text, size_t count,
                    std::chrono::milliseconds timeout = kGenerous);
@@ -181,7 +173,6 @@ class SimControl {
   bool WaitFollowed(const std::string& text, size_t count, std::chrono::milliseconds timeout = kGenerous);
   // Waits until the daemon (and its board) is gone; the whole journal.
   const std::vector<Entry>& FollowToEnd(std::chrono::milliseconds timeout = kGenerous);
-  const std::vector<Entry>& followed() const { return followed_; }
 
  private:
   // Reads what arrived until pred() holds, the peer closes or time runs out.

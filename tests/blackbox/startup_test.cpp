@@ -134,24 +134,31 @@ class Running : public ::testing::Test {
     sandbox_.ReadFile("/var/log/server-status", &text);
     return text;
   }
+  // The daemon may still be writing when the file appears: wait for the
+  // table's closing line.
+  bool StatusComplete() {
+    return blackbox::WaitFor([&] {
+      const std::string s = Status();
+      return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
+    });
+  }
   Sandbox sandbox_;
   Daemon daemon_{sandbox_};
   int port_ = 0;
 };
 
-TEST_F(Running, StartLinePidFileAndSigterm) {
+class StopSignal : public Running, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignal, StartLinePidFileAndStop) {
   Start();
   std::string pid;
   ASSERT_TRUE(sandbox_.ReadFile("/var/run/server.pid", &pid));
   EXPECT_EQ(std::to_string(daemon_.pid()), pid) << "the decimal pid, no end of line";
-  StopWith(SIGTERM);
+  StopWith(GetParam());
   EXPECT_EQ(StartLine(port_) + "\n", daemon_.Output(kStdout));
 }
 
-TEST_F(Running, SigintStopsLikeSigterm) {
-  Start();
-  StopWith(SIGINT);
-}
+INSTANTIATE_TEST_SUITE_P(Startup, StopSignal, ::testing::Values(SIGTERM, SIGINT));
 
 TEST_F(Running, BoardWithoutWatchdogDevice) {
   Start({}, blackbox::DaemonBinary());
@@ -185,12 +192,7 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
   ASSERT_TRUE(board.Connect(daemon_.simSocket()));
   ASSERT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
-  // The daemon may still be writing when the file appears: wait for the
-  // table's closing line.
-  ASSERT_TRUE(blackbox::WaitFor([&] {
-    const std::string s = Status();
-    return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
-  })) << Status();
+  ASSERT_TRUE(StatusComplete()) << Status();
   std::string status = Status();
   std::vector<std::string> lines;
   for (size_t start = 0, eol; (eol = status.find('\n', start)) != std::string::npos; start = eol + 1)
@@ -235,12 +237,7 @@ TEST_F(Running, TwoSigusr2BeforeTheLoopRunsGiveOneWrite) {
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(daemon_.Signal(SIGCONT));
-  // The daemon may still be writing when the file appears: wait for the
-  // table's closing line.
-  ASSERT_TRUE(blackbox::WaitFor([&] {
-    const std::string s = Status();
-    return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
-  })) << Status();
+  ASSERT_TRUE(StatusComplete()) << Status();
   // A later signal's line proves the loop went on past any second write.
   ASSERT_TRUE(daemon_.Signal(SIGHUP));
   ASSERT_TRUE(daemon_.WaitLine(kStderr, "update hardware resources"));

@@ -119,15 +119,21 @@ inline std::vector<unsigned char> Frame(std::vector<unsigned char> const& body) 
   return f;
 }
 
+inline std::chrono::steady_clock::time_point After(int ms) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+inline int MsLeft(std::chrono::steady_clock::time_point deadline) {
+  return int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                 deadline - std::chrono::steady_clock::now())
+                 .count());
+}
+
 // Reads exactly n bytes within limitMs; false on timeout, error or EOF.
 inline bool ReadExact(int fd, void* buf, size_t n, int limitMs = 10000) {
   char* p = static_cast<char*>(buf);
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(limitMs);
+  auto deadline = After(limitMs);
   while (n > 0) {
-    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                       deadline - std::chrono::steady_clock::now())
-                       .count());
+    int left = MsLeft(deadline);
     if (left <= 0) return false;
     pollfd pf{fd, POLLIN, 0};
     if (::poll(&pf, 1, left) <= 0) continue;
@@ -157,13 +163,10 @@ inline bool ReadFrame(int fd, std::vector<unsigned char>& body,
 
 // True when the peer has closed: a read returns end of file within limitMs.
 inline bool SeesEof(int fd, int limitMs = 10000) {
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(limitMs);
+  auto deadline = After(limitMs);
   char buf[256];
   for (;;) {
-    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                       deadline - std::chrono::steady_clock::now())
-                       .count());
+    int left = MsLeft(deadline);
     if (left <= 0) return false;
     pollfd pf{fd, POLLIN, 0};
     if (::poll(&pf, 1, left) <= 0) continue;

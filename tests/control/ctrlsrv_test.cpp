@@ -218,7 +218,7 @@ TEST_F(ServerTest, ContextOfTheCommandIsEchoed) {
 
 TEST_F(ServerTest, SlotAboveRangeIsRefusedBeforeAnyService) {
   FakeService& s = Add(Accept);
-  for (unsigned slot : {1024u, 65535u, 0x80000000u}) {
+  for (unsigned slot : {1024u, 0x80000000u}) {
     LGCP::Message m = lgcptest::Command(lgcptest::kDestroy, 3);
     lgcptest::SetSlot(m, slot);
     server.OnMessage(m);

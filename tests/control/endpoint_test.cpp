@@ -82,19 +82,6 @@ class AcceptorTest : public ::testing::Test {
   LoopRunner loop;
 };
 
-TEST(ControlState, TextNotation) {
-  struct Row {
-    int state;
-    char const* text;
-  } rows[] = {{0, "Idle"},      {1, "Connecting"}, {2, "Deactivating"},
-              {3, "Connected"}, {4, "Unknown"},    {-1, "Unknown"}};
-  for (auto const& r : rows)
-    EXPECT_STREQ(Control::GetTextNotation(
-                     static_cast<Control::Service::State::Type>(r.state)),
-                 r.text)
-        << r.state;
-}
-
 TEST_F(AcceptorTest, FramesBothWays) {
   Fd client = ConnectTo(port);
   ASSERT_TRUE(Connected());

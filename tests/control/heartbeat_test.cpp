@@ -127,10 +127,8 @@ TEST_F(HeartbeatTest, DisconnectCancelsTheWatch) {
 }
 
 TEST(Heartbeat, SingletonWatchesTheDaemonPeriod) {
-  HeartBeatCtl* h = HeartBeatCtl::instance();
-  EXPECT_EQ(h, HeartBeatCtl::instance());
   std::ostringstream o;
-  h->PutHeader(o);
+  HeartBeatCtl::instance()->PutHeader(o);
   EXPECT_EQ(o.str(), "heartbeat: ");
   EXPECT_EQ(HeartBeatCtl::defaultTimeout, 120000u);
 }

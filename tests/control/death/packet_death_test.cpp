@@ -94,8 +94,6 @@ TEST(PacketDeath, ReserveLimits) {
 
 TEST(PacketDeath, RoomChecks) {
   Row const rows[] = {
-      {"put16_b without tailroom", [] { reserved_tail(0).put16_b(1); },
-       report("len<=_tailroom()", "head=65536, data=0, tail=0\n\n")},
       // Byte by byte: the first byte is in when the second finds no room.
       {"put16 with one byte of tailroom",
        [] { reserved_tail(1).put16(0x0102); },
