@@ -110,36 +110,30 @@ struct Child {
 
 TEST_F(ChildWaitTest, HandlerGetsTheRawWaitStatusInTheLoop)
 {
-    Child c;
-    c.wait.Bind(&c, &Child::OnExit);
+    Child exited, killed;
+    exited.wait.Bind(&exited, &Child::OnExit);
+    killed.wait.Bind(&killed, &Child::OnExit);
     pid_t pid = Spawn(7);
     ASSERT_GT(pid, 0);
-    c.wait.Attach(pid);
-    EXPECT_TRUE(c.wait.listed());
-    RunUntil([&] { return c.calls > 0; });
-    ASSERT_EQ(1, c.calls);
-    EXPECT_TRUE(WIFEXITED(c.status));
-    EXPECT_EQ(7, WEXITSTATUS(c.status));
-    EXPECT_FALSE(c.wait.listed());
-    EXPECT_NE(std::string::npos,
-              log.find("terminate child process, pid=" + std::to_string(pid) +
-                       " status=" + std::to_string(c.status) + "\n"));
-}
-
-TEST_F(ChildWaitTest, KilledChildGivesItsSignal)
-{
-    Child c;
-    c.wait.Bind(&c, &Child::OnExit);
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    exited.wait.Attach(pid);
+    EXPECT_TRUE(exited.wait.listed());
+    pid_t victim = ::fork();
+    if (victim == 0) {
         ::pause();
         ::_exit(0);
     }
-    c.wait.Attach(pid);
-    ::kill(pid, SIGKILL);
-    RunUntil([&] { return c.calls > 0; });
-    EXPECT_TRUE(WIFSIGNALED(c.status));
-    EXPECT_EQ(SIGKILL, WTERMSIG(c.status));
+    killed.wait.Attach(victim);
+    ::kill(victim, SIGKILL);
+    RunUntil([&] { return exited.calls > 0 && killed.calls > 0; });
+    ASSERT_EQ(1, exited.calls);
+    EXPECT_TRUE(WIFEXITED(exited.status));
+    EXPECT_EQ(7, WEXITSTATUS(exited.status));
+    EXPECT_FALSE(exited.wait.listed());
+    EXPECT_NE(std::string::npos,
+              log.find("terminate child process, pid=" + std::to_string(pid) +
+                       " status=" + std::to_string(exited.status) + "\n"));
+    EXPECT_TRUE(WIFSIGNALED(killed.status));
+    EXPECT_EQ(SIGKILL, WTERMSIG(killed.status));
 }
 
 // The exit queue holds only a few records (net.unix.max_dgram_qlen is often
@@ -179,21 +173,6 @@ TEST_F(ChildWaitTest, BurstOfThirtyChildren)
         EXPECT_EQ(-1, ::waitpid(-1, nullptr, WNOHANG));  // every child reaped
         EXPECT_EQ(ECHILD, errno);
     }
-}
-
-TEST_F(ChildWaitTest, ChildEndingBeforeItsRegistrationIsOnlyLogged)
-{
-    pid_t pid = Spawn(3);
-    ASSERT_TRUE(WaitReaped(pid));
-    Child late;
-    late.wait.Bind(&late, &Child::OnExit);
-    Child marker;
-    marker.wait.Bind(&marker, &Child::OnExit);
-    marker.wait.Attach(Spawn(4));
-    RunUntil([&] { return marker.calls > 0; });
-    EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
-    late.wait.Attach(pid);  // too late: its record has gone by
-    EXPECT_EQ(0, late.calls);
 }
 
 TEST_F(ChildWaitTest, TwoRegistrationsForOnePidOnlyTheFirstIsCalled)
@@ -245,18 +224,26 @@ TEST_F(ChildWaitTest, RebindingReplacesTheHandlerAndUnusedRegistrationsAreHarmle
     EXPECT_EQ(9, WEXITSTATUS(b.status));
 }
 
-TEST_F(ChildWaitTest, DetachedRegistrationIsNotCalled)
+// A child whose registration went before it ended, or came after, is only
+// logged.
+TEST_F(ChildWaitTest, UnregisteredChildIsOnlyLogged)
 {
-    Child c, marker;
-    c.wait.Bind(&c, &Child::OnExit);
+    Child detached, late, marker;
+    detached.wait.Bind(&detached, &Child::OnExit);
+    late.wait.Bind(&late, &Child::OnExit);
     marker.wait.Bind(&marker, &Child::OnExit);
-    pid_t pid = Spawn(1);
-    c.wait.Attach(pid);
-    c.wait.Detach();
-    EXPECT_FALSE(c.wait.listed());
-    ASSERT_TRUE(WaitReaped(pid));
+    pid_t first = Spawn(1);
+    detached.wait.Attach(first);
+    detached.wait.Detach();
+    EXPECT_FALSE(detached.wait.listed());
+    pid_t second = Spawn(3);
+    ASSERT_TRUE(WaitReaped(first));
+    ASSERT_TRUE(WaitReaped(second));
     marker.wait.Attach(Spawn(2));
     RunUntil([&] { return marker.calls > 0; });
-    EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
-    EXPECT_EQ(0, c.calls);
+    for (pid_t pid : {first, second})
+        EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
+    late.wait.Attach(second);  // too late: its record has gone by
+    EXPECT_EQ(0, detached.calls);
+    EXPECT_EQ(0, late.calls);
 }

@@ -55,9 +55,7 @@ std::string Walk(Containers::CyclicList& head)
 TEST(CyclicList, TailInsertWalkAndUnlink)
 {
     Containers::CyclicList head;
-    EXPECT_TRUE(head.empty());
     EXPECT_EQ("", Walk(head));
-
     Receiver a('a'), b('b'), c('c');
     head.AddTail(&a.link);
     head.AddTail(&b.link);
@@ -76,11 +74,6 @@ TEST(CyclicList, TailInsertWalkAndUnlink)
     head.AddHead(&a.link);
     head.AddHead(&b.link);
     EXPECT_EQ("ba", Walk(head));
-    Containers::CyclicList const& ch = head;
-    int n = 0;
-    for (auto it = ch.begin(); it != ch.end(); ++it)
-        ++n;
-    EXPECT_EQ(2, n);
 }
 
 } // namespace

@@ -107,12 +107,6 @@ std::string Mask(std::string const& text, std::vector<std::string>* prefixes = n
     return out;
 }
 
-TEST_F(LogFileTest, LinesGetThePrefix)
-{
-    std::string text = Run([](std::ostream& os) { os << "hello" << std::endl; });
-    EXPECT_EQ("P|hello\n", Mask(text)) << text;
-}
-
 TEST_F(LogFileTest, OneFlushSharesOnePrefix)
 {
     std::string text = Run([](std::ostream& os) { os << "a\nb\n" << std::flush; });

@@ -12,19 +12,12 @@ struct Logger {
 };
 }  // namespace
 
-TEST(ExtHeader, CallsTheObjectsPutHeader)
+TEST(ExtManipulators, HeaderAndQuoted)
 {
     Logger l{3};
     std::ostringstream out;
-    out << ext::header(&l) << "up";
-    EXPECT_EQ("E1[3]: up", out.str());
-}
-
-TEST(ExtQuoted, WrapsInDoubleQuotes)
-{
-    std::ostringstream out;
-    out << ext::quoted("link") << ' ' << ext::quoted(42) << ' ' << ext::quoted(std::string());
-    EXPECT_EQ("\"link\" \"42\" \"\"", out.str());
+    out << ext::header(&l) << ext::quoted("link") << ' ' << ext::quoted(42) << ' ' << ext::quoted(std::string());
+    EXPECT_EQ("E1[3]: \"link\" \"42\" \"\"", out.str());
 }
 
 TEST(ExtHex, BufferBytesAndFlagsRestored)
@@ -93,13 +86,16 @@ TEST(ExtTable, ShortRowIsCompletedByTheNextDelimiter)
               out.str());
 }
 
-TEST(ExtTable, ExtraCellsBeforeBeginrowWriteNothing)
+// Cells past the last column write nothing until the next row; cells take
+// the stream's formatting.
+TEST(ExtTable, ExtraCellsWriteNothingAndCellsUseTheStreamsFormatting)
 {
-    ext::Table t(2);
+    ext::Table t(4);
     std::ostringstream out;
+    out << std::hex;
     ext::Table::Sentry s(out, t);
-    s << ext::beginrow << "x" << ext::nextrow << "y" << ext::nextrow << "z" << ext::nextrow;
-    EXPECT_EQ("|x |\n", out.str());
+    s << ext::beginrow << 255 << ext::nextrow << "y" << ext::nextrow << "z" << ext::nextrow;
+    EXPECT_EQ("| ff |\n", out.str());
 }
 
 TEST(ExtTable, WithoutColumnsOnlyTheGapWritesItsClosingBar)
@@ -128,14 +124,4 @@ TEST(ExtTable, GapAndDirectRows)
               "|  |   |\n"
               "|c |   |\n",
               out.str());
-}
-
-TEST(ExtTable, CellsUseTheStreamsFormatting)
-{
-    ext::Table t(6);
-    std::ostringstream out;
-    out << std::hex;
-    ext::Table::Sentry s(out, t);
-    s << ext::beginrow << 255 << ext::nextrow;
-    EXPECT_EQ("|  ff  |\n", out.str());
 }

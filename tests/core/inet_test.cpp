@@ -13,8 +13,6 @@ TEST(INet4Addr, LaidOutAsSockaddrIn)
     EXPECT_EQ(AF_INET, a.sa.sin_family);
     EXPECT_EQ(0u, a.sa.sin_addr.s_addr);
     EXPECT_EQ(0, a.sa.sin_port);
-    EXPECT_EQ(reinterpret_cast<const sockaddr*>(&a.sa), a.get());
-    EXPECT_EQ(sizeof(sockaddr_in), INet4::Addr::length());
 }
 
 // The port after a colon is stored even when the address part is bad;
@@ -53,20 +51,15 @@ TEST(INet4Addr, PutWritesDottedQuadColonPort)
 {
     INet4::Addr a(0xC0A80102u, 20001);
     std::ostringstream out;
-    a.Put(out);
+    out << a;
     EXPECT_EQ("192.168.1.2:20001", out.str());
-    std::ostringstream out2;
-    out2 << a;
-    EXPECT_EQ(out.str(), out2.str());
 }
 
 TEST(INet4Addr, EqualityIgnoresTheFamily)
 {
     INet4::Addr a(0x7F000001u, 80), b(0x7F000001u, 80), c(0x7F000001u, 81);
     b.sa.sin_family = AF_UNSPEC;
-    EXPECT_TRUE(a.IsEqual(b));
     EXPECT_TRUE(a == b);
-    EXPECT_FALSE(a.IsEqual(c));
     EXPECT_TRUE(a != c);
 }
 

@@ -65,7 +65,6 @@ ReaderCase const kReaderCases[] = {
      "p: required key \"k\" has invalid value=\"Blue\", line 2\n"},
     {"enum by hex number", "[s]\nk=0x1\n", Enum, true, true, true, "1", ""},
     {"enum by octal number", "[s]\nk=03\n", Enum, true, true, true, "3", ""},
-    {"enum by decimal number", "[s]\nk=0\n", Enum, false, true, true, "0", ""},
     // A rejected text leaves the target as it was, also for enumerations.
     {"enum partial number rejected", "[s]\nk=1x\n", Enum, true, false, false, "2",
      "p: required key \"k\" has invalid value=\"1x\", line 2\n"},
@@ -114,11 +113,10 @@ TEST(IniReader, BoolTexts)
         bool valid;
         bool value;
     } const cases[] = {
-        {"true", true, true},     {"false", true, false},    {"yes", true, true},
-        {"no", true, false},      {"enabled", true, true},   {"disabled", true, false},
-        {"enable", true, true},   {"disable", true, false},  {"1", true, true},
-        {"0", true, false},       {"on", false, false},      {"off", false, false},
-        {"TRUE", false, false},   {"", false, false},        {"2", false, false},
+        {"true", true, true},   {"false", true, false},   {"yes", true, true},
+        {"no", true, false},    {"enabled", true, true},  {"disabled", true, false},
+        {"enable", true, true}, {"disable", true, false}, {"1", true, true},
+        {"0", true, false},     {"on", false, false},     {"TRUE", false, false},
     };
     for (auto const& c : cases) {
         IniFile::SubSection sub(1);
@@ -154,28 +152,6 @@ TEST(IniReader, FirstRequiredFailureStops)
     EXPECT_FALSE(vc);
     EXPECT_FALSE(vo);
     EXPECT_EQ("snmpagent: required key \"b\" has invalid value=\"bad\", line 3\n", msgs.str());
-}
-
-TEST(IniReader, RequiredAndOptionalTogether)
-{
-    IniFile::File f;
-    Load(f, "[snmpagent]\nhost=10.0.0.1\nname=blue\nextra=1\n");
-    std::ostringstream msgs;
-    IniFile::Reader r("snmpagent: ", msgs);
-    std::string host, name;
-    Color type = kNone;
-    bool opt = false;
-    r.required.add(&host, "host");
-    r.required.add(&name, "name");
-    bool& vt = r.required.add(&type, "name", kColors);
-    bool& vo = r.optional.add(&opt, "flag");
-    EXPECT_TRUE(r.parse(*f["snmpagent"].first()));
-    EXPECT_EQ("10.0.0.1", host);
-    EXPECT_EQ("blue", name);
-    EXPECT_EQ(kBlue, type);
-    EXPECT_TRUE(vt);
-    EXPECT_FALSE(vo);
-    EXPECT_EQ("", msgs.str());
 }
 
 TEST(IniReader, ParseAddsEmptyKeysForDeclaredNames)

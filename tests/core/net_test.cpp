@@ -61,8 +61,3 @@ TEST(NetIfconfig, ListsThisHostsInterfaces)
     std::list<std::string> names;
     EXPECT_EQ(n, Net::ifconfig(names, Net::IFCONFIG_ALL, 0));
 }
-
-TEST(NetHostname, ReadsTheHostName)
-{
-    EXPECT_FALSE(Net::hostname().empty());
-}

@@ -19,14 +19,6 @@ protected:
 };
 }  // namespace
 
-TEST_F(ProfileTest, PointNeverEndedPrintsZeros)
-{
-    Profile::Point p("idle");
-    std::ostringstream out;
-    p.put(out);
-    EXPECT_EQ("[idle]: min=0 max=0 avg=0 counter=0", out.str());
-}
-
 TEST_F(ProfileTest, MeasuresAcrossTheWrapOfTheMicrosecondClock)
 {
     Profile::Point p("Tpkt_protocol::message");

@@ -11,20 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <syslog.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <functional>
-#include <memory>
 #include <ostream>
 #include <string>
 
@@ -115,22 +104,13 @@ TEST(SysLogManager, DatagramBytes)
             m.sendmsg();
             ExpectMessage(Recv(srv), r.sent, r.rest, t0);
         }
-    });
-}
 
-TEST(SysLogManager, CutAt1023Bytes)
-{
-    RUN_ISOLATED([] {
-        int srv = BindLog(SOCK_DGRAM);
-        SysLogManager m;
+        // A message is cut at 1023 bytes and still ends in its 0 byte.
         m.openlog("test", LOG_NDELAY, 0);
-        uint32_t t0 = Mux::seconds();
-        std::string longText(2000, 'x');
-        m.syslog(27, "%s", longText.c_str());
+        m.syslog(27, "%s", std::string(2000, 'x').c_str());
         m.sendmsg();
         std::string got = Recv(srv);
         ASSERT_EQ(1024u, got.size());
-        EXPECT_EQ('\0', got.back());
         ExpectMessage(got, 27, "test: " + std::string(1023 - 4 - 16 - 6, 'x') + '\0', t0);
     });
 }
@@ -249,21 +229,6 @@ TEST(SysLogManager, ReconnectsAfterServiceRestart)
 }
 
 // Descriptor 0 is a socket like any other once the standard input is closed.
-TEST(SysLogManager, DescriptorZeroIsUsable)
-{
-    RUN_ISOLATED([] {
-        int srv = BindLog(SOCK_DGRAM);
-        close(0);
-        SysLogManager m;
-        m.openlog("z", LOG_NDELAY, 0);
-        EXPECT_EQ(0, m.socket());
-        EXPECT_TRUE(m.connected());
-        m.syslog(27, "zero");
-        m.sendmsg();
-        EXPECT_EQ(std::string("z: zero") + '\0', Recv(srv).substr(20));
-    });
-}
-
 TEST(SysLogManager, LazyConnectAndPerror)
 {
     RUN_ISOLATED([] {
@@ -271,6 +236,7 @@ TEST(SysLogManager, LazyConnectAndPerror)
         int p[2];
         ASSERT_EQ(0, pipe(p));
         dup2(p[1], 2);
+        close(0);
         SysLogManager m;
         m.openlog("lazy", LOG_PERROR, 0);
         EXPECT_FALSE(m.connected());
@@ -278,6 +244,7 @@ TEST(SysLogManager, LazyConnectAndPerror)
         m.syslog(27, "hello");
         m.syslog(27, "line\n");
         EXPECT_TRUE(m.connected());
+        EXPECT_EQ(0, m.socket());
         m.sendmsg();
         char buf[128];
         ssize_t n = read(p[0], buf, sizeof buf);
@@ -343,27 +310,20 @@ TEST(ManagedSysLogStreamBuf, LinesOfOneFlushShareADatagram)
         // Empty lines are messages of their own.
         os << "\n" << std::flush;
         EXPECT_EQ(std::string("vld-x: ") + '\0', Recv(srv).substr(20));
-    });
-}
 
-TEST(ManagedSysLogStreamBuf, FullAreaWithoutLineFeedIsSent)
-{
-    RUN_ISOLATED([] {
-        int srv = BindLog(SOCK_DGRAM);
-        syslogManager.openlog("vld-y", LOG_NDELAY, 0);
-        ManagedSysLogStreamBuf buf(LOG_DAEMON, LOG_DEBUG);
-        std::ostream os(&buf);
-        std::string chunk(16383, 'q');
-        os << chunk;
+        // A full area without a line feed is sent as it is.
+        ManagedSysLogStreamBuf debug(LOG_DAEMON, LOG_DEBUG);
+        std::ostream ds(&debug);
+        ds << std::string(16383, 'q');
         EXPECT_FALSE(Pending(srv));
-        os << 'r' << std::flush;
-        std::string got = Recv(srv);
+        ds << 'r' << std::flush;
+        got = Recv(srv);
         ASSERT_EQ(1024u, got.size());
         EXPECT_EQ("<31>", got.substr(0, 4));
-        EXPECT_EQ("vld-y: qqq", got.substr(20, 10));
+        EXPECT_EQ("vld-x: qqq", got.substr(20, 10));
         EXPECT_FALSE(Pending(srv));
-        os << std::endl;
-        EXPECT_EQ(std::string("vld-y: r") + '\0', Recv(srv).substr(20));
+        ds << std::endl;
+        EXPECT_EQ(std::string("vld-x: r") + '\0', Recv(srv).substr(20));
     });
 }
 

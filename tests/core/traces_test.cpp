@@ -59,11 +59,4 @@ TEST(TraceCtl, Table)
     }
 }
 
-TEST(TraceCtl, GlobalStartsAllOff)
-{
-    TraceCtl t;
-    EXPECT_EQ("00000", Switches(t));
-    EXPECT_EQ("00000", Switches(traces));
-}
-
 } // namespace
