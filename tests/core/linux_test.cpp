@@ -10,6 +10,7 @@
 #include <cctype>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "core/smartptr_assert.h"
 
@@ -51,12 +52,14 @@ TEST(LinuxRun, MissingDirectoryIsNoError)
 
 TEST(FindProcByName, HintFirstThenScan)
 {
-    // A child whose command name holds a ")".
+    // A child whose command name holds a ")"; the pid makes it unique among
+    // test runs side by side.
+    const std::string name = "odd)" + std::to_string(::getpid() % 100000000);
     int ready[2];
     ASSERT_EQ(0, ::pipe(ready));
     pid_t child = ::fork();
     if (child == 0) {
-        ::prctl(PR_SET_NAME, "odd)name", 0, 0, 0);
+        ::prctl(PR_SET_NAME, name.c_str(), 0, 0, 0);
         if (::write(ready[1], "x", 1) != 1) ::_exit(1);
         ::pause();
         ::_exit(0);
@@ -66,9 +69,9 @@ TEST(FindProcByName, HintFirstThenScan)
     ::close(ready[0]);
     ::close(ready[1]);
 
-    EXPECT_EQ(child, find_proc_by_name("odd)name", child));
-    EXPECT_EQ(child, find_proc_by_name("odd)name", 1));  // the hint names another program
-    EXPECT_EQ(child, find_proc_by_name("odd)name", 0));
+    EXPECT_EQ(child, find_proc_by_name(name.c_str(), child));
+    EXPECT_EQ(child, find_proc_by_name(name.c_str(), 1));  // the hint names another program
+    EXPECT_EQ(child, find_proc_by_name(name.c_str(), 0));
     EXPECT_EQ(-1, find_proc_by_name("odd", child));
     EXPECT_EQ(-1, find_proc_by_name("no-such-program-here", 0));
 
