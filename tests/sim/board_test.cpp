@@ -357,7 +357,7 @@ TEST_F(ControlTest, WaitIsAnsweredWhenTheDaemonWrites) {
 // allocate under locks no fork handler releases). Every round makes a
 // process whose thread starts that very moment and forks it: both sides
 // must go on using their board, and the parent's thread must serve again.
-TEST_F(ControlTest, ForkRightAfterTheBoardThreadStarts) {
+TEST_F(BoardTest, ForkRightAfterTheBoardThreadStarts) {
   for (int round = 0; round < 20; ++round) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -373,7 +373,7 @@ TEST_F(ControlTest, ForkRightAfterTheBoardThreadStarts) {
   }
   int fd = Keep(open(kWatchdog, O_WRONLY));
   ASSERT_EQ(6, write(fd, "PARENT", 6));
-  EXPECT_EQ("ok\n", Ask("wait /dev/misc/gw-wd PARENT 1 20000"));
+  EXPECT_TRUE(sim::Board::instance().WaitJournal(kWatchdog, "PARENT", 1, 20s));
 }
 
 TEST_F(ControlTest, FaultsThroughTheSocket) {
