@@ -371,6 +371,16 @@ bool BERDecoder::decodeHeader(unsigned& tag, bool& primitive, unsigned& length) 
   return true;
 }
 
+bool BERDecoder::peekHeader(unsigned& tag, const char*& end) {
+  const char* start = pos_;
+  bool primitive;
+  unsigned length;
+  if (!decodeHeader(tag, primitive, length)) return false;
+  end = pos_ + length;
+  pos_ = start;
+  return true;
+}
+
 bool BERDecoder::decodeHeader(AbstractData& value, unsigned& length) {
   const char* start = pos_;
   bool implicit = implicitTag_ != 0;
@@ -526,13 +536,8 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& value, const char*& end) {
   // The wrapper's content is the alternative's own encoding; the caller
   // drops this bound when the CHOICE is done.
   if (wrapped) contentEnds_.push_back(wrapperEnd);
-  const char* start = pos_;
   unsigned tag;
-  bool primitive;
-  unsigned length;
-  if (!decodeHeader(tag, primitive, length)) return false;
-  end = pos_ + length;
-  pos_ = start;
+  if (!peekHeader(tag, end)) return false;
   if (value.setID(tagNumber(tag), tag >> 16)) {
     unsigned altTag = choiceAlternativeTag(*value.info(), static_cast<unsigned>(value.currentSelection()));
     implicitTag_ = altTag != 0;
@@ -597,10 +602,8 @@ int BERDecoder::visitField(SEQUENCE& seq, int index, int optionalId, bool option
   if (pos_ >= contentEnds_.back()) return absent();
   const char* start = pos_;
   unsigned tag;
-  bool primitive;
-  unsigned length;
-  if (!decodeHeader(tag, primitive, length)) return FAIL;
-  pos_ = start;
+  const char* fieldEnd;
+  if (!peekHeader(tag, fieldEnd)) return FAIL;
   if (expected != 0 && tag != expected) return absent();
 
   if (optional) seq.includeOptionalField(static_cast<unsigned>(optionalId), static_cast<unsigned>(index));

@@ -106,6 +106,8 @@ class BERDecoder : public Visitor {
   bool decodeHeader(unsigned& tag, bool& primitive, unsigned& length);
   // The same, and the tag must be the value's own unless an implicit
   // context tag is allowed in its place.
+  // Reads the next header without moving: its tag and where its content ends.
+  bool peekHeader(unsigned& tag, const char*& end);
   bool decodeHeader(AbstractData& value, unsigned& length);
   unsigned decodeBlock(char* dst, unsigned n);
   // Reads the optional explicit wrapper and selects the alternative named
