@@ -53,8 +53,10 @@ const TypeInfo Null::theInfo = {&Null::create, 5};
 const TypeInfo BOOLEAN::theInfo = {&BOOLEAN::create, 1};
 const ConstrainedInfo INTEGER::theInfo = {{&INTEGER::create, 2}, Unconstrained, 0, 0xFFFFFFFFu};
 const TypeInfo OBJECT_IDENTIFIER::theInfo = {&OBJECT_IDENTIFIER::create, 6};
-const ConstrainedInfo BIT_STRING::theInfo = {{&BIT_STRING::create, 3}, Unconstrained, 0, 0xFFFFFFFFu};
-const ConstrainedInfo OCTET_STRING::theInfo = {{&OCTET_STRING::create, 4}, Unconstrained, 0, 0xFFFFFFFFu};
+const ConstrainedInfo BIT_STRING::theInfo = {
+    {&BIT_STRING::create, 3}, Unconstrained, 0, 0xFFFFFFFFu};
+const ConstrainedInfo OCTET_STRING::theInfo = {
+    {&OCTET_STRING::create, 4}, Unconstrained, 0, 0xFFFFFFFFu};
 const TypeInfo GeneralizedTime::theInfo = {&GeneralizedTime::create, 24};
 const TypeInfo OpenData::theInfo = {&OpenData::create, 0};
 const unsigned SEQUENCE::defaultTag = 0xFFFFFFFFu;
@@ -66,7 +68,12 @@ const char PrintableStringSet[] =
 const StringInfo NumericString::theInfo = {
     {{&NumericString::create, 18}, Unconstrained, 0, 0xFFFFFFFFu}, NumericStringSet, 11, 4, 4, 4};
 const StringInfo PrintableString::theInfo = {
-    {{&PrintableString::create, 19}, Unconstrained, 0, 0xFFFFFFFFu}, PrintableStringSet, 74, 7, 7, 8};
+    {{&PrintableString::create, 19}, Unconstrained, 0, 0xFFFFFFFFu},
+    PrintableStringSet,
+    74,
+    7,
+    7,
+    8};
 const StringInfo VisibleString::theInfo = {
     {{&VisibleString::create, 26}, Unconstrained, 0, 0xFFFFFFFFu}, VisibleStringSet, 95, 7, 7, 8};
 const StringInfo IA5String::theInfo = {
@@ -79,7 +86,9 @@ const BMPStringInfo BMPString::theInfo = {
 // ---------------------------------------------------------------------------
 // Comparison.
 
-int Null::do_compare(const AbstractData&) const { return 0; }
+int Null::do_compare(const AbstractData&) const {
+  return 0;
+}
 
 int BOOLEAN::do_compare(const AbstractData& other) const {
   return int(value) - int(boost::polymorphic_downcast<const BOOLEAN*>(&other)->value);
@@ -110,8 +119,8 @@ bool IntegerWithNamedNumber::getName(std::string& name) const {
   const IntegerWithNamedNumberInfo* ni = namedInfo();
   const NamedNumber* first = ni->names;
   const NamedNumber* last = ni->names + ni->count;
-  const NamedNumber* it = std::lower_bound(
-      first, last, value, [](const NamedNumber& n, int v) { return n.value < v; });
+  const NamedNumber* it =
+      std::lower_bound(first, last, value, [](const NamedNumber& n, int v) { return n.value < v; });
   if (it == last || it->value != value) return false;
   name = it->name;
   return true;
@@ -135,7 +144,8 @@ const char* ENUMERATED::getName() const {
 }
 
 int OBJECT_IDENTIFIER::do_compare(const AbstractData& other) const {
-  const std::vector<std::uint32_t>& o = boost::polymorphic_downcast<const OBJECT_IDENTIFIER*>(&other)->value;
+  const std::vector<std::uint32_t>& o =
+      boost::polymorphic_downcast<const OBJECT_IDENTIFIER*>(&other)->value;
   std::size_t n = std::min(value.size(), o.size());
   for (std::size_t i = 0; i < n; ++i)
     if (value[i] != o[i]) return value[i] < o[i] ? -1 : 1;
@@ -281,8 +291,16 @@ int BMPString::do_compare(const AbstractData& other) const {
 // GeneralizedTime.
 
 GeneralizedTime::GeneralizedTime(const void* info)
-    : AbstractData(info), year(1), month(1), day(1), hour(0), minute(0), second(0), millisec(0),
-      mindiff(0), utc(false) {}
+    : AbstractData(info),
+      year(1),
+      month(1),
+      day(1),
+      hour(0),
+      minute(0),
+      second(0),
+      millisec(0),
+      mindiff(0),
+      utc(false) {}
 
 GeneralizedTime::GeneralizedTime(const char* text, const void* info) : GeneralizedTime(info) {
   set(text);
@@ -290,8 +308,16 @@ GeneralizedTime::GeneralizedTime(const char* text, const void* info) : Generaliz
 
 GeneralizedTime::GeneralizedTime(int year, int month, int day, int hour, int minute, int second,
                                  int millisec, int mindiff, bool utc, const void* info)
-    : AbstractData(info), year(year), month(month), day(day), hour(hour), minute(minute),
-      second(second), millisec(millisec), mindiff(mindiff), utc(utc) {}
+    : AbstractData(info),
+      year(year),
+      month(month),
+      day(day),
+      hour(hour),
+      minute(minute),
+      second(second),
+      millisec(millisec),
+      mindiff(mindiff),
+      utc(utc) {}
 
 GeneralizedTime& GeneralizedTime::operator=(const GeneralizedTime& o) {
   GeneralizedTime copy(o);
@@ -362,7 +388,9 @@ void GeneralizedTime::set(const char* text, std::size_t length) {
   }
 }
 
-void GeneralizedTime::set(const char* text) { set(text, std::strlen(text)); }
+void GeneralizedTime::set(const char* text) {
+  set(text, std::strlen(text));
+}
 
 std::string GeneralizedTime::get() const {
   char buf[96];
@@ -409,9 +437,9 @@ void GeneralizedTime::set_time_t(long value) {
 }
 
 bool GeneralizedTime::isStrictlyValid() const {
-  return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 && hour <= 24 &&
-         minute >= 0 && minute <= 59 && second >= 0 && second <= 59 && mindiff >= -720 &&
-         mindiff <= 720;
+  return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 &&
+         hour <= 24 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59 &&
+         mindiff >= -720 && mindiff <= 720;
 }
 
 int GeneralizedTime::do_compare(const AbstractData& other) const {
@@ -430,7 +458,8 @@ CHOICE::CHOICE(const void* info, int id, AbstractData* value)
     : AbstractData(info), choice(value), choiceID(id) {}
 
 CHOICE::CHOICE(const CHOICE& other)
-    : AbstractData(other), choice(other.choice ? other.choice->clone() : nullptr),
+    : AbstractData(other),
+      choice(other.choice ? other.choice->clone() : nullptr),
       choiceID(other.choiceID) {}
 
 CHOICE& CHOICE::operator=(const CHOICE& other) {
@@ -492,7 +521,8 @@ int CHOICE::do_compare(const AbstractData& other) const {
 void SEQUENCE::BitMap::resize(unsigned nBits) {
   bitData.resize((std::size_t(nBits) + 7) / 8);
   // Bits cut off in the last byte must read as clear when it grows again.
-  if (nBits % 8 && !bitData.empty()) bitData.back() &= static_cast<unsigned char>(0xFF00 >> (nBits % 8));
+  if (nBits % 8 && !bitData.empty())
+    bitData.back() &= static_cast<unsigned char>(0xFF00 >> (nBits % 8));
   totalBits = nBits;
 }
 
@@ -529,10 +559,12 @@ SEQUENCE::SEQUENCE(const void* info) : AbstractData(info) {
       if (si->ids[i] == -1) fields[i] = AbstractData::create(si->fieldInfos[i]);
     if (si->nonOptionalExtensions) {
       extensionMap_.resize(si->knownExtensions);
-      std::copy(si->nonOptionalExtensions, si->nonOptionalExtensions + (si->knownExtensions + 7) / 8,
+      std::copy(si->nonOptionalExtensions,
+                si->nonOptionalExtensions + (si->knownExtensions + 7) / 8,
                 extensionMap_.data().begin());
       for (unsigned k = 0; k < si->knownExtensions; ++k)
-        if (extensionMap_[k]) fields[si->numFields + k] = AbstractData::create(si->fieldInfos[si->numFields + k]);
+        if (extensionMap_[k])
+          fields[si->numFields + k] = AbstractData::create(si->fieldInfos[si->numFields + k]);
     }
   } catch (...) {
     deleteFields();
@@ -540,7 +572,9 @@ SEQUENCE::SEQUENCE(const void* info) : AbstractData(info) {
   }
 }
 
-SEQUENCE::SEQUENCE(const SEQUENCE& other) : AbstractData(other) { copyFrom(other); }
+SEQUENCE::SEQUENCE(const SEQUENCE& other) : AbstractData(other) {
+  copyFrom(other);
+}
 
 void SEQUENCE::copyFrom(const SEQUENCE& other) {
   fields.assign(other.fields.size(), nullptr);
@@ -570,7 +604,9 @@ void SEQUENCE::deleteFields() {
   fields.clear();
 }
 
-SEQUENCE::~SEQUENCE() { deleteFields(); }
+SEQUENCE::~SEQUENCE() {
+  deleteFields();
+}
 
 int SEQUENCE::getFieldId(unsigned index) const {
   return index < info()->numFields ? info()->ids[index] : 0;
@@ -656,7 +692,9 @@ SEQUENCE_OF_Base& SEQUENCE_OF_Base::operator=(const SEQUENCE_OF_Base& other) {
   return *this;
 }
 
-SEQUENCE_OF_Base::~SEQUENCE_OF_Base() { clear(); }
+SEQUENCE_OF_Base::~SEQUENCE_OF_Base() {
+  clear();
+}
 
 void SEQUENCE_OF_Base::clear() {
   for (AbstractData* e : container) delete e;
@@ -714,7 +752,8 @@ int SEQUENCE_OF_Base::do_compare(const AbstractData& other) const {
 // Open types.
 
 OpenData::OpenData(const OpenData& other)
-    : AbstractData(other), data(other.data ? other.data->clone() : nullptr),
+    : AbstractData(other),
+      data(other.data ? other.data->clone() : nullptr),
       buf(other.buf ? new std::vector<char>(*other.buf) : nullptr) {}
 
 OpenData& OpenData::operator=(const OpenData& other) {
@@ -748,37 +787,99 @@ TypeConstrainedOpenData::TypeConstrainedOpenData(const void* info)
 // ---------------------------------------------------------------------------
 // Dispatch.
 
-bool Null::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool Null::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool BOOLEAN::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool BOOLEAN::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool INTEGER::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool INTEGER::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool IntegerWithNamedNumber::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool IntegerWithNamedNumber::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool ENUMERATED::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool ENUMERATED::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool OBJECT_IDENTIFIER::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool OBJECT_IDENTIFIER::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool BIT_STRING::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool BIT_STRING::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool OCTET_STRING::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool OCTET_STRING::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool AbstractString::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool AbstractString::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool BMPString::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool BMPString::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool GeneralizedTime::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool GeneralizedTime::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool CHOICE::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool CHOICE::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool SEQUENCE::do_accept(Visitor& v) { return v.visit(*this); }
-bool SEQUENCE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
-bool SEQUENCE_OF_Base::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool OpenData::do_accept(Visitor& v) { return v.do_visit(*this); }
-bool OpenData::do_accept(ConstVisitor& v) const { return v.do_visit(*this); }
-bool TypeConstrainedOpenData::do_accept(Visitor& v) { return v.do_visit(*this); }
+bool Null::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool Null::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool BOOLEAN::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool BOOLEAN::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool INTEGER::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool INTEGER::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool IntegerWithNamedNumber::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool IntegerWithNamedNumber::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool ENUMERATED::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool ENUMERATED::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool OBJECT_IDENTIFIER::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool OBJECT_IDENTIFIER::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool BIT_STRING::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool BIT_STRING::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool OCTET_STRING::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool OCTET_STRING::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool AbstractString::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool AbstractString::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool BMPString::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool BMPString::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool GeneralizedTime::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool GeneralizedTime::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool CHOICE::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool CHOICE::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool SEQUENCE::do_accept(Visitor& v) {
+  return v.visit(*this);
+}
+bool SEQUENCE::do_accept(ConstVisitor& v) const {
+  return v.visit(*this);
+}
+bool SEQUENCE_OF_Base::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool OpenData::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
+bool OpenData::do_accept(ConstVisitor& v) const {
+  return v.do_visit(*this);
+}
+bool TypeConstrainedOpenData::do_accept(Visitor& v) {
+  return v.do_visit(*this);
+}
 bool TypeConstrainedOpenData::do_accept(ConstVisitor& v) const {
   return v.do_visit(static_cast<const OpenData&>(*this));
 }

@@ -37,8 +37,12 @@ enum TagClass {
   PrivateTagClass = 3
 };
 
-constexpr unsigned makeTag(unsigned tagClass, unsigned number) { return tagClass << 22 | number; }
-constexpr unsigned contextTag(unsigned number) { return makeTag(ContextSpecificTagClass, number); }
+constexpr unsigned makeTag(unsigned tagClass, unsigned number) {
+  return tagClass << 22 | number;
+}
+constexpr unsigned contextTag(unsigned number) {
+  return makeTag(ContextSpecificTagClass, number);
+}
 
 // Limits that only the PER decoder enforces; building values has no limit.
 extern unsigned MaximumArraySize;
@@ -120,7 +124,7 @@ struct SequenceInfo {
   unsigned knownExtensions;
   unsigned numOptional;
   const unsigned char* nonOptionalExtensions;  // initial extension map or null
-  const unsigned* tags;  // null: automatic; &SEQUENCE::defaultTag: own tags
+  const unsigned* tags;                        // null: automatic; &SEQUENCE::defaultTag: own tags
   const char* const* names;
 };
 
@@ -140,7 +144,9 @@ struct IntegerWithNamedNumberInfo {
   unsigned count;
 };
 
-inline const TypeInfo* typeInfo(const void* info) { return static_cast<const TypeInfo*>(info); }
+inline const TypeInfo* typeInfo(const void* info) {
+  return static_cast<const TypeInfo*>(info);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -184,9 +190,15 @@ class AbstractData {
   const void* info_;
 };
 
-inline bool operator==(const AbstractData& a, const AbstractData& b) { return a.compare(b) == 0; }
-inline bool operator!=(const AbstractData& a, const AbstractData& b) { return a.compare(b) != 0; }
-inline bool operator<(const AbstractData& a, const AbstractData& b) { return a.compare(b) < 0; }
+inline bool operator==(const AbstractData& a, const AbstractData& b) {
+  return a.compare(b) == 0;
+}
+inline bool operator!=(const AbstractData& a, const AbstractData& b) {
+  return a.compare(b) != 0;
+}
+inline bool operator<(const AbstractData& a, const AbstractData& b) {
+  return a.compare(b) < 0;
+}
 
 std::ostream& operator<<(std::ostream& os, const AbstractData& value);
 std::istream& operator>>(std::istream& is, AbstractData& value);
@@ -453,7 +465,8 @@ class AbstractString : public ConstrainedObject,
                        public detail::Allocator<AbstractString> {
  public:
   explicit AbstractString(const void* info) : ConstrainedObject(info) {}
-  AbstractString(const void* info, const std::string& s) : ConstrainedObject(info), std::string(s) {}
+  AbstractString(const void* info, const std::string& s)
+      : ConstrainedObject(info), std::string(s) {}
   AbstractString(const void* info, const char* s) : ConstrainedObject(info), std::string(s) {}
   AbstractString(const AbstractString&) = default;
   AbstractString& operator=(const AbstractString& o) {
@@ -502,28 +515,28 @@ constexpr const char* GeneralStringSet = detail::CodeTable<std::make_index_seque
 constexpr const char* IA5StringSet = GeneralStringSet;
 constexpr const char* VisibleStringSet = GeneralStringSet + 0x20;
 
-#define VELMARD_ASN1_STRING_CLASS(Name)                                                    \
-  class Name : public AbstractString {                                                      \
-   public:                                                                                  \
-    explicit Name(const void* info = &theInfo) : AbstractString(info) {}                    \
-    Name(const std::string& s, const void* info = &theInfo) : AbstractString(info, s) {}    \
-    Name(const char* s, const void* info = &theInfo) : AbstractString(info, s) {}           \
-    Name(const Name&) = default;                                                            \
-    Name& operator=(const Name& o) {                                                        \
-      AbstractString::operator=(o);                                                         \
-      return *this;                                                                         \
-    }                                                                                       \
-    Name& operator=(const std::string& s) {                                                 \
-      AbstractString::operator=(s);                                                         \
-      return *this;                                                                         \
-    }                                                                                       \
-    Name& operator=(const char* s) {                                                        \
-      AbstractString::operator=(s);                                                         \
-      return *this;                                                                         \
-    }                                                                                       \
-    static const StringInfo theInfo;                                                        \
-    static AbstractData* create(const void* info) { return new Name(info); }                \
-    AbstractData* do_clone() const override { return new Name(*this); }                     \
+#define VELMARD_ASN1_STRING_CLASS(Name)                                                  \
+  class Name : public AbstractString {                                                   \
+   public:                                                                               \
+    explicit Name(const void* info = &theInfo) : AbstractString(info) {}                 \
+    Name(const std::string& s, const void* info = &theInfo) : AbstractString(info, s) {} \
+    Name(const char* s, const void* info = &theInfo) : AbstractString(info, s) {}        \
+    Name(const Name&) = default;                                                         \
+    Name& operator=(const Name& o) {                                                     \
+      AbstractString::operator=(o);                                                      \
+      return *this;                                                                      \
+    }                                                                                    \
+    Name& operator=(const std::string& s) {                                              \
+      AbstractString::operator=(s);                                                      \
+      return *this;                                                                      \
+    }                                                                                    \
+    Name& operator=(const char* s) {                                                     \
+      AbstractString::operator=(s);                                                      \
+      return *this;                                                                      \
+    }                                                                                    \
+    static const StringInfo theInfo;                                                     \
+    static AbstractData* create(const void* info) { return new Name(info); }             \
+    AbstractData* do_clone() const override { return new Name(*this); }                  \
   };
 
 VELMARD_ASN1_STRING_CLASS(NumericString)
@@ -663,7 +676,9 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     void swap(BitMap& o);
     std::vector<unsigned char>& data() { return bitData; }
     const std::vector<unsigned char>& data() const { return bitData; }
-    bool operator==(const BitMap& o) const { return totalBits == o.totalBits && bitData == o.bitData; }
+    bool operator==(const BitMap& o) const {
+      return totalBits == o.totalBits && bitData == o.bitData;
+    }
 
    private:
     std::uint32_t totalBits;
@@ -827,7 +842,9 @@ class SEQUENCE_OF : public SEQUENCE_OF_Base {
   const_iterator begin() const { return const_iterator(container.begin()); }
   const_iterator end() const { return const_iterator(container.end()); }
   T& operator[](unsigned i) { return *boost::polymorphic_downcast<T*>(container[i]); }
-  const T& operator[](unsigned i) const { return *boost::polymorphic_downcast<const T*>(container[i]); }
+  const T& operator[](unsigned i) const {
+    return *boost::polymorphic_downcast<const T*>(container[i]);
+  }
   iterator erase(iterator it) {
     delete *it.base();
     return iterator(container.erase(it.base()));

@@ -215,7 +215,9 @@ std::ostream& g_inserter(std::ostream& os, const AbstractData& value) {
   return os;
 }
 
-std::ostream& operator<<(std::ostream& os, const AbstractData& value) { return g_inserter(os, value); }
+std::ostream& operator<<(std::ostream& os, const AbstractData& value) {
+  return g_inserter(os, value);
+}
 
 #ifdef VELMARD_ASN1_AVN_DECODER
 std::ios_base::iostate ExtractorWrapper<char, std::char_traits<char>, AbstractData>::do_real_io() {
@@ -231,7 +233,9 @@ std::istream& g_extractor(std::istream& is, AbstractData& value) {
   return is;
 }
 
-std::istream& operator>>(std::istream& is, AbstractData& value) { return g_extractor(is, value); }
+std::istream& operator>>(std::istream& is, AbstractData& value) {
+  return g_extractor(is, value);
+}
 #endif
 
 std::ios_base::iostate AbstractData::print_on(std::ostream& os) const {

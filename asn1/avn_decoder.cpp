@@ -11,7 +11,9 @@ namespace ASN1 {
 
 namespace {
 
-bool isNameChar(int c) { return c != EOF && (std::isalnum(c) || c == '-' || c == '_'); }
+bool isNameChar(int c) {
+  return c != EOF && (std::isalnum(c) || c == '-' || c == '_');
+}
 
 // Unsigned decimal of the whole of text, within 32 bits.
 bool parseArc(const std::string& text, std::uint32_t& arc) {
@@ -323,8 +325,12 @@ bool AVNDecoder::do_visit(SEQUENCE_OF_Base& value) {
 
 // An open type carries no name of its type in the text, so there is
 // nothing to decode it with.
-bool AVNDecoder::do_visit(OpenData&) { return false; }
-bool AVNDecoder::do_revisit(OpenData&) { return false; }
+bool AVNDecoder::do_visit(OpenData&) {
+  return false;
+}
+bool AVNDecoder::do_revisit(OpenData&) {
+  return false;
+}
 
 bool AVNDecoder::do_visit(TypeConstrainedOpenData& value) {
   return value.has_data() && value.get_data().accept(*this);

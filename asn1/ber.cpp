@@ -11,7 +11,9 @@ namespace {
 constexpr unsigned TagNumberMask = 0x3FFFFFu;
 constexpr unsigned char ConstructedBit = 0x20;
 
-unsigned tagNumber(unsigned tag) { return tag & TagNumberMask; }
+unsigned tagNumber(unsigned tag) {
+  return tag & TagNumberMask;
+}
 
 unsigned base128Groups(unsigned number) {
   unsigned n = 1;
@@ -38,7 +40,8 @@ int readInteger(const char* p, unsigned length) {
 // 4000000000 in (0..4294967295) must not reach the wire as a negative
 // number, so it takes a leading zero octet.
 bool needsSignOctet(const INTEGER& value) {
-  return value.getConstraintType() != Unconstrained && value.getLowerLimit() >= 0 && value.getValue() < 0;
+  return value.getConstraintType() != Unconstrained && value.getLowerLimit() >= 0 &&
+         value.getValue() < 0;
 }
 
 unsigned integerContentLength(const INTEGER& value) {
@@ -205,7 +208,8 @@ void BEREncoder::encodeHeader(const AbstractData& value) {
 
 void BEREncoder::writeInteger(int value) {
   std::uint32_t u = static_cast<std::uint32_t>(value);
-  for (int n = getIntegerDataLength(value); n-- > 0;) out_->push_back(static_cast<char>(u >> (8 * n)));
+  for (int n = getIntegerDataLength(value); n-- > 0;)
+    out_->push_back(static_cast<char>(u >> (8 * n)));
 }
 
 bool BEREncoder::do_visit(const Null& value) {
@@ -223,8 +227,8 @@ bool BEREncoder::do_visit(const INTEGER& value) {
   encodeHeader(value);
   if (needsSignOctet(value)) {
     std::uint32_t u = static_cast<std::uint32_t>(value.getValue());
-    out_->insert(out_->end(), {0, static_cast<char>(u >> 24), static_cast<char>(u >> 16), static_cast<char>(u >> 8),
-                               static_cast<char>(u)});
+    out_->insert(out_->end(), {0, static_cast<char>(u >> 24), static_cast<char>(u >> 16),
+                               static_cast<char>(u >> 8), static_cast<char>(u)});
     return true;
   }
   writeInteger(value.getValue());
@@ -327,7 +331,9 @@ bool BEREncoder::visitExtensionRoot(const SEQUENCE& seq, int index) {
   return field->accept(*this);
 }
 
-bool BEREncoder::visitKnownExtension(const SEQUENCE& seq, int index) { return visitExtensionRoot(seq, index); }
+bool BEREncoder::visitKnownExtension(const SEQUENCE& seq, int index) {
+  return visitExtensionRoot(seq, index);
+}
 
 // ---------------------------------------------------------------------------
 // Decoder
@@ -463,7 +469,9 @@ bool BERDecoder::decodeOctets(Octets& value) {
   return true;
 }
 
-bool BERDecoder::do_visit(OCTET_STRING& value) { return decodeOctets(value); }
+bool BERDecoder::do_visit(OCTET_STRING& value) {
+  return decodeOctets(value);
+}
 
 bool BERDecoder::do_visit(BIT_STRING& value) {
   const char* content;
@@ -478,7 +486,9 @@ bool BERDecoder::do_visit(BIT_STRING& value) {
   return true;
 }
 
-bool BERDecoder::do_visit(AbstractString& value) { return decodeOctets(value); }
+bool BERDecoder::do_visit(AbstractString& value) {
+  return decodeOctets(value);
+}
 
 // An odd octet would be half a character: the string is damaged, and
 // dropping the octet would hide that.
@@ -539,7 +549,8 @@ bool BERDecoder::decodeChoicePreamle(CHOICE& value, const char*& end) {
   unsigned tag;
   if (!peekHeader(tag, end)) return false;
   if (value.setID(tagNumber(tag), tag >> 16)) {
-    unsigned altTag = choiceAlternativeTag(*value.info(), static_cast<unsigned>(value.currentSelection()));
+    unsigned altTag =
+        choiceAlternativeTag(*value.info(), static_cast<unsigned>(value.currentSelection()));
     implicitTag_ = altTag != 0;
   }
   return true;
@@ -606,7 +617,8 @@ int BERDecoder::visitField(SEQUENCE& seq, int index, int optionalId, bool option
   if (!peekHeader(tag, fieldEnd)) return FAIL;
   if (expected != 0 && tag != expected) return absent();
 
-  if (optional) seq.includeOptionalField(static_cast<unsigned>(optionalId), static_cast<unsigned>(index));
+  if (optional)
+    seq.includeOptionalField(static_cast<unsigned>(optionalId), static_cast<unsigned>(index));
   AbstractData* field = seq.createField(static_cast<unsigned>(index));
   if (!field) return FAIL;
   std::size_t depth = contentEnds_.size();

@@ -38,7 +38,9 @@ class DataLengthCounter : public ConstVisitor {
   bool do_visit(const GeneralizedTime& value) override;
   bool do_visit(const SEQUENCE_OF_Base& value) override;
   bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
-  bool visitKnownExtension(const SEQUENCE& seq, int index) override { return visitExtensionRoot(seq, index); }
+  bool visitKnownExtension(const SEQUENCE& seq, int index) override {
+    return visitExtensionRoot(seq, index);
+  }
 
  private:
   unsigned length;

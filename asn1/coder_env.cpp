@@ -50,8 +50,12 @@ bool CoderEnv::decodeBER(const char* begin, const char* end, AbstractData& value
   return value.accept(decoder);
 }
 #else
-bool CoderEnv::encodeBER(const AbstractData&, std::vector<char>&) const { return false; }
-bool CoderEnv::decodeBER(const char*, const char*, AbstractData&, bool) { return false; }
+bool CoderEnv::encodeBER(const AbstractData&, std::vector<char>&) const {
+  return false;
+}
+bool CoderEnv::decodeBER(const char*, const char*, AbstractData&, bool) {
+  return false;
+}
 #endif
 
 #ifdef VELMARD_ASN1_AVN_DECODER
@@ -61,7 +65,9 @@ bool CoderEnv::decodeAVN(const char* begin, const char* end, AbstractData& value
   return value.accept(decoder);
 }
 #else
-bool CoderEnv::decodeAVN(const char*, const char*, AbstractData&) { return false; }
+bool CoderEnv::decodeAVN(const char*, const char*, AbstractData&) {
+  return false;
+}
 #endif
 
 bool CoderEnv::decode(const char* begin, const char* end, AbstractData& value, bool detached) {
@@ -78,7 +84,8 @@ bool CoderEnv::decode(const char* begin, const char* end, AbstractData& value, b
   }
 }
 
-bool encode(const AbstractData& value, CoderEnv* env, std::back_insert_iterator<std::vector<char>> out) {
+bool encode(const AbstractData& value, CoderEnv* env,
+            std::back_insert_iterator<std::vector<char>> out) {
   return env->encode(value, out);
 }
 

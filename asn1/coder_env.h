@@ -81,7 +81,8 @@ bool CoderEnv::encode(const AbstractData& value, OutputIterator out) {
   return ok;
 }
 
-bool encode(const AbstractData& value, CoderEnv* env, std::back_insert_iterator<std::vector<char>> out);
+bool encode(const AbstractData& value, CoderEnv* env,
+            std::back_insert_iterator<std::vector<char>> out);
 bool decode(const char* begin, const char* end, CoderEnv* env, AbstractData& value, bool detached);
 
 }  // namespace ASN1

@@ -14,7 +14,9 @@ unsigned bitsFor(std::uint64_t range) {
   return k;
 }
 
-std::int64_t lowerOf(const ConstrainedInfo& c) { return c.lowerLimit; }
+std::int64_t lowerOf(const ConstrainedInfo& c) {
+  return c.lowerLimit;
+}
 
 // The upper bound as the constraint reads it: signed with a negative lower
 // bound, unsigned otherwise.
@@ -61,7 +63,8 @@ void PEREncoder::encodeMultiBit(std::uint32_t value, unsigned nBits) {
     unsigned take = std::min<unsigned>(nBits, freeBits_);
     unsigned shift = nBits - take;
     unsigned bits = static_cast<unsigned>((std::uint64_t(value) >> shift) & ((1u << take) - 1));
-    out_->back() = static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << (freeBits_ - take)));
+    out_->back() =
+        static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << (freeBits_ - take)));
     freeBits_ = static_cast<unsigned short>(freeBits_ - take);
     nBits -= take;
     if (freeBits_ == 0) freeBits_ = 8;
@@ -200,7 +203,9 @@ bool PEREncoder::encodeUnconstrainedInteger(int value) {
   return true;
 }
 
-bool PEREncoder::do_visit(const Null&) { return true; }
+bool PEREncoder::do_visit(const Null&) {
+  return true;
+}
 
 bool PEREncoder::do_visit(const BOOLEAN& value) {
   encodeSingleBit(value.getValue());
@@ -330,7 +335,8 @@ bool PEREncoder::do_visit(const CHOICE& value) {
   if (ci.extendable) {
     bool extension = id >= ci.numChoices;
     encodeSingleBit(extension);
-    if (extension) return encodeSmallUnsigned(id - ci.numChoices) && encodeAnyType(value.getSelection());
+    if (extension)
+      return encodeSmallUnsigned(id - ci.numChoices) && encodeAnyType(value.getSelection());
   } else if (id >= ci.numChoices) {
     return false;
   }
@@ -360,7 +366,9 @@ bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq) {
   return true;
 }
 
-bool PEREncoder::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
+bool PEREncoder::visitExtensionRoot(const SEQUENCE& seq, int index) {
+  return acceptField(seq, index);
+}
 
 bool PEREncoder::preVisitExtensions(const SEQUENCE& seq) {
   const SEQUENCE::BitMap& map = seq.extensionMap();
@@ -508,7 +516,8 @@ int PERDecoder::decodeLength(std::uint64_t lb, std::uint64_t ub, unsigned& n) {
   }
   if (ub <= 65535) {
     std::int64_t v;
-    if (decodeUnsigned(static_cast<std::int64_t>(lb), static_cast<std::int64_t>(ub), v) < 0) return -1;
+    if (decodeUnsigned(static_cast<std::int64_t>(lb), static_cast<std::int64_t>(ub), v) < 0)
+      return -1;
     n = static_cast<unsigned>(v);
     return 0;
   }
@@ -575,7 +584,9 @@ bool PERDecoder::decodeWithin(AbstractData& value, const char* mark) {
   return ok;
 }
 
-bool PERDecoder::do_visit(Null&) { return true; }
+bool PERDecoder::do_visit(Null&) {
+  return true;
+}
 
 bool PERDecoder::do_visit(BOOLEAN& value) {
   bool bit;
@@ -586,7 +597,8 @@ bool PERDecoder::do_visit(BOOLEAN& value) {
 
 bool PERDecoder::do_visit(INTEGER& value) {
   const ConstrainedInfo& c = *value.info();
-  bool unconstrained = c.constraintType == Unconstrained || c.constraintType == PartiallyConstrained;
+  bool unconstrained =
+      c.constraintType == Unconstrained || c.constraintType == PartiallyConstrained;
   if (c.constraintType == ExtendableConstraint && !decodeSingleBit(unconstrained)) return false;
   if (unconstrained) {
     unsigned n;

@@ -8,7 +8,8 @@ namespace {
 
 bool sizeValid(const ConstrainedInfo& c, unsigned n, bool upperUnlessExtendable) {
   if (sizeBelowLower(c, n)) return false;
-  if (upperUnlessExtendable) return c.constraintType == ExtendableConstraint || !sizeAboveUpper(c, n);
+  if (upperUnlessExtendable)
+    return c.constraintType == ExtendableConstraint || !sizeAboveUpper(c, n);
   return c.constraintType != FixedConstraint || !sizeAboveUpper(c, n);
 }
 
@@ -16,7 +17,9 @@ bool sizeStrictlyValid(const ConstrainedInfo& c, unsigned n) {
   return !sizeBelowLower(c, n) && !sizeAboveUpper(c, n);
 }
 
-unsigned count(std::size_t n) { return static_cast<unsigned>(n); }
+unsigned count(std::size_t n) {
+  return static_cast<unsigned>(n);
+}
 
 // Character and BMP strings: the size rule of the level, and every character
 // permitted.
@@ -24,7 +27,8 @@ template <class String>
 bool charactersValid(const String& s, bool strict) {
   const ConstrainedInfo& c = s.info()->size;
   unsigned n = count(s.size());
-  return (strict ? sizeStrictlyValid(c, n) : sizeValid(c, n, true)) && s.first_illegal_at() == s.size();
+  return (strict ? sizeStrictlyValid(c, n) : sizeValid(c, n, true)) &&
+         s.first_illegal_at() == s.size();
 }
 
 }  // namespace
@@ -39,19 +43,29 @@ bool AbstractData::isStrictlyValid() const {
   return accept(checker);
 }
 
-bool AbstractString::isValid() const { return charactersValid(*this, false); }
-bool AbstractString::isStrictlyValid() const { return charactersValid(*this, true); }
-bool BMPString::isValid() const { return charactersValid(*this, false); }
-bool BMPString::isStrictlyValid() const { return charactersValid(*this, true); }
+bool AbstractString::isValid() const {
+  return charactersValid(*this, false);
+}
+bool AbstractString::isStrictlyValid() const {
+  return charactersValid(*this, true);
+}
+bool BMPString::isValid() const {
+  return charactersValid(*this, false);
+}
+bool BMPString::isStrictlyValid() const {
+  return charactersValid(*this, true);
+}
 
 bool CHOICE::isValid() const {
-  if (choiceID < 0 || !choice || static_cast<unsigned>(choiceID) >= info()->totalChoices) return false;
+  if (choiceID < 0 || !choice || static_cast<unsigned>(choiceID) >= info()->totalChoices)
+    return false;
   if (!extendable() && static_cast<unsigned>(choiceID) >= info()->numChoices) return false;
   return choice->isValid();
 }
 
 bool CHOICE::isStrictlyValid() const {
-  if (choiceID < 0 || !choice || static_cast<unsigned>(choiceID) >= info()->numChoices) return false;
+  if (choiceID < 0 || !choice || static_cast<unsigned>(choiceID) >= info()->numChoices)
+    return false;
   return choice->isStrictlyValid();
 }
 
@@ -89,17 +103,25 @@ bool ValidChecker::do_visit(const ENUMERATED& value) {
   return value.extendable() || value.asInt() <= value.getMaximum();
 }
 
-bool ValidChecker::do_visit(const OBJECT_IDENTIFIER& value) { return value.levels() > 0; }
+bool ValidChecker::do_visit(const OBJECT_IDENTIFIER& value) {
+  return value.levels() > 0;
+}
 
-bool ValidChecker::do_visit(const BIT_STRING& value) { return sizeValid(*value.info(), value.size(), false); }
+bool ValidChecker::do_visit(const BIT_STRING& value) {
+  return sizeValid(*value.info(), value.size(), false);
+}
 
 bool ValidChecker::do_visit(const OCTET_STRING& value) {
   return sizeValid(*value.info(), count(value.size()), false);
 }
 
-bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
+bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
+  return acceptField(seq, index);
+}
 
-bool ValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) { return visitExtensionRoot(seq, index); }
+bool ValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
+  return visitExtensionRoot(seq, index);
+}
 
 bool StrictlyValidChecker::do_visit(const BIT_STRING& value) {
   return sizeStrictlyValid(*value.info(), value.size());
@@ -109,7 +131,9 @@ bool StrictlyValidChecker::do_visit(const OCTET_STRING& value) {
   return sizeStrictlyValid(*value.info(), count(value.size()));
 }
 
-bool StrictlyValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) { return acceptField(seq, index); }
+bool StrictlyValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
+  return acceptField(seq, index);
+}
 
 bool StrictlyValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
   return visitExtensionRoot(seq, index);
@@ -120,13 +144,15 @@ bool StrictlyValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
 bool InvalidTracer::sizeCheck(const char* what, const ConstrainedInfo& c, unsigned size,
                               bool upperUnlessExtendable) {
   if (sizeBelowLower(c, size)) {
-    strm << " This " << what << " has size " << size << " smaller than its lower bound " << c.lowerLimit;
+    strm << " This " << what << " has size " << size << " smaller than its lower bound "
+         << c.lowerLimit;
     return false;
   }
   bool checkUpper = upperUnlessExtendable ? c.constraintType != ExtendableConstraint
                                           : c.constraintType == FixedConstraint;
   if (checkUpper && sizeAboveUpper(c, size)) {
-    strm << " This " << what << " has size " << size << " greater than its upper bound " << c.upperLimit;
+    strm << " This " << what << " has size " << size << " greater than its upper bound "
+         << c.upperLimit;
     return false;
   }
   return true;

@@ -68,7 +68,8 @@ class InvalidTracer : public ConstVisitor {
   bool visitKnownExtension(const SEQUENCE& seq, int index) override;
 
  private:
-  bool sizeCheck(const char* what, const ConstrainedInfo& c, unsigned size, bool upperUnlessExtendable);
+  bool sizeCheck(const char* what, const ConstrainedInfo& c, unsigned size,
+                 bool upperUnlessExtendable);
 
   std::stringstream strm;
 };

@@ -41,7 +41,8 @@ bool ConstVisitor::visit(const SEQUENCE& seq) {
   unsigned total = si->numFields + si->knownExtensions;
   for (unsigned i = si->numFields; i < total; ++i) {
     ++lastId;
-    if (seq.hasOptionalField(static_cast<unsigned>(lastId)) && !visitKnownExtension(seq, static_cast<int>(i)))
+    if (seq.hasOptionalField(static_cast<unsigned>(lastId)) &&
+        !visitKnownExtension(seq, static_cast<int>(i)))
       return false;
   }
   return afterVisitSequence(seq);

@@ -19,7 +19,9 @@ class Visitor {
   virtual bool do_visit(Null& value) = 0;
   virtual bool do_visit(BOOLEAN& value) = 0;
   virtual bool do_visit(INTEGER& value) = 0;
-  virtual bool do_visit(IntegerWithNamedNumber& value) { return do_visit(static_cast<INTEGER&>(value)); }
+  virtual bool do_visit(IntegerWithNamedNumber& value) {
+    return do_visit(static_cast<INTEGER&>(value));
+  }
   virtual bool do_visit(ENUMERATED& value) = 0;
   virtual bool do_visit(OBJECT_IDENTIFIER& value) = 0;
   virtual bool do_visit(OCTET_STRING& value) = 0;
@@ -48,26 +50,42 @@ class ConstVisitor {
   bool visit(const SEQUENCE& seq);
 
   virtual bool do_visit(const AbstractData&) { return true; }
-  virtual bool do_visit(const Null& value) { return do_visit(static_cast<const AbstractData&>(value)); }
-  virtual bool do_visit(const BOOLEAN& value) { return do_visit(static_cast<const AbstractData&>(value)); }
-  virtual bool do_visit(const INTEGER& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const Null& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const BOOLEAN& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const INTEGER& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
   virtual bool do_visit(const IntegerWithNamedNumber& value) {
     return do_visit(static_cast<const INTEGER&>(value));
   }
-  virtual bool do_visit(const ENUMERATED& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const ENUMERATED& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
   virtual bool do_visit(const OBJECT_IDENTIFIER& value) {
     return do_visit(static_cast<const AbstractData&>(value));
   }
-  virtual bool do_visit(const BIT_STRING& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const BIT_STRING& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
   virtual bool do_visit(const OCTET_STRING& value) {
     return do_visit(static_cast<const AbstractData&>(value));
   }
   virtual bool do_visit(const AbstractString& value) {
     return do_visit(static_cast<const AbstractData&>(value));
   }
-  virtual bool do_visit(const BMPString& value) { return do_visit(static_cast<const AbstractData&>(value)); }
-  virtual bool do_visit(const CHOICE& value) { return do_visit(static_cast<const AbstractData&>(value)); }
-  virtual bool do_visit(const OpenData& value) { return do_visit(static_cast<const AbstractData&>(value)); }
+  virtual bool do_visit(const BMPString& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const CHOICE& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
+  virtual bool do_visit(const OpenData& value) {
+    return do_visit(static_cast<const AbstractData&>(value));
+  }
   virtual bool do_visit(const GeneralizedTime& value) {
     return do_visit(static_cast<const AbstractData&>(value));
   }

@@ -136,14 +136,22 @@ void decodeMix(benchmark::State& state, const Mix& mix) {
   state.SetLabel("messages");
 }
 
-void BM_TestModuleEncode(benchmark::State& state) { encodeMix(state, testMix()); }
-void BM_TestModuleDecode(benchmark::State& state) { decodeMix(state, testMix()); }
+void BM_TestModuleEncode(benchmark::State& state) {
+  encodeMix(state, testMix());
+}
+void BM_TestModuleDecode(benchmark::State& state) {
+  decodeMix(state, testMix());
+}
 BENCHMARK(BM_TestModuleEncode);
 BENCHMARK(BM_TestModuleDecode);
 
 #ifdef VELMARD_BENCH_LGCP
-void BM_ControlEncode(benchmark::State& state) { encodeMix(state, controlMix()); }
-void BM_ControlDecode(benchmark::State& state) { decodeMix(state, controlMix()); }
+void BM_ControlEncode(benchmark::State& state) {
+  encodeMix(state, controlMix());
+}
+void BM_ControlDecode(benchmark::State& state) {
+  decodeMix(state, controlMix());
+}
 BENCHMARK(BM_ControlEncode);
 BENCHMARK(BM_ControlDecode);
 #endif

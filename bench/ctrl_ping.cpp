@@ -98,8 +98,7 @@ class AnswerReader {
         size_t len = (size_t(buf_[pos_ + 2]) << 8) | buf_[pos_ + 3];
         if (len < 4) return false;
         if (buf_.size() - pos_ < len) break;
-        if (len == sizeof kSuccess &&
-            std::memcmp(&buf_[pos_], kSuccess, sizeof kSuccess) == 0)
+        if (len == sizeof kSuccess && std::memcmp(&buf_[pos_], kSuccess, sizeof kSuccess) == 0)
           --answers;
         pos_ += len;
       }
@@ -191,10 +190,9 @@ class RunningDaemon {
     ::close(l);
     std::string binary = DaemonPath();
     std::string port = std::to_string(port_);
-    std::vector<std::pair<std::string, std::string>> mounts = {
-        {root_ + "/run", "/var/run"},
-        {root_ + "/log", "/var/log"},
-        {root_ + "/etc", "/usr/local/etc"}};
+    std::vector<std::pair<std::string, std::string>> mounts = {{root_ + "/run", "/var/run"},
+                                                               {root_ + "/log", "/var/log"},
+                                                               {root_ + "/etc", "/usr/local/etc"}};
     for (auto const& m : mounts) ::mkdir(m.first.c_str(), 0755);
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -210,8 +208,7 @@ class RunningDaemon {
       ::dup2(null, 0);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      ::execl(binary.c_str(), binary.c_str(), "--port", port.c_str(),
-              static_cast<char*>(nullptr));
+      ::execl(binary.c_str(), binary.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -289,8 +286,7 @@ void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
       state.SkipWithError("connection lost");
       return;
     }
-    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start)
-                     .count());
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
   std::sort(us.begin(), us.end());
   double median = us[us.size() / 2];
@@ -298,8 +294,7 @@ void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
   state.counters["median_us"] = median;
   state.counters["p99_us"] = p99;
   if (!daemon) floorMedianUs = median;
-  if (daemon && floorMedianUs > 0)
-    state.counters["ratio_to_floor"] = median / floorMedianUs;
+  if (daemon && floorMedianUs > 0) state.counters["ratio_to_floor"] = median / floorMedianUs;
 }
 
 void BM_PipelinedPings(benchmark::State& state, bool daemon) {
@@ -309,12 +304,10 @@ void BM_PipelinedPings(benchmark::State& state, bool daemon) {
     return;
   }
   std::vector<unsigned char> batch;
-  for (int i = 0; i < kPipelined; ++i)
-    batch.insert(batch.end(), kPing, kPing + sizeof kPing);
+  for (int i = 0; i < kPipelined; ++i) batch.insert(batch.end(), kPing, kPing + sizeof kPing);
   auto start = Clock::now();
   for (auto _ : state) {
-    if (!WriteAll(t.fd, batch.data(), batch.size()) ||
-        !t.reader->Await(kPipelined)) {
+    if (!WriteAll(t.fd, batch.data(), batch.size()) || !t.reader->Await(kPipelined)) {
       state.SkipWithError("connection lost");
       return;
     }
@@ -323,8 +316,7 @@ void BM_PipelinedPings(benchmark::State& state, bool daemon) {
   double rate = double(state.iterations()) * kPipelined / seconds;
   state.SetItemsProcessed(int64_t(state.iterations()) * kPipelined);
   if (!daemon) floorRate = rate;
-  if (daemon && rate > 0 && floorRate > 0)
-    state.counters["ratio_to_floor"] = floorRate / rate;
+  if (daemon && rate > 0 && floorRate > 0) state.counters["ratio_to_floor"] = floorRate / rate;
 }
 
 // Floor first, so the daemon's run can report its ratio.

@@ -31,8 +31,7 @@ class Sink : public ProtocolsFamily {
 struct Stack {
   explicit Stack(int fd) {
     NonBlockMode(fd);
-    strm = static_cast<StrmProtocol*>(
-        family.add_protocol_tail(new StrmProtocol(Fd(fd))));
+    strm = static_cast<StrmProtocol*>(family.add_protocol_tail(new StrmProtocol(Fd(fd))));
     family.add_protocol_tail(new Tpkt_protocol);
   }
   Sink family;
@@ -54,8 +53,7 @@ void BM_TpktFraming(benchmark::State& state) {
     p.put(body.data(), size);
     tx.family.message(p);
     unsigned long want = rx.family.frames + 1;
-    while (rx.family.frames < want && !rx.family.failed)
-      rx.strm->on_event(rx.strm->fd(), POLLIN);
+    while (rx.family.frames < want && !rx.family.failed) rx.strm->on_event(rx.strm->fd(), POLLIN);
     if (tx.family.failed || rx.family.failed) {
       state.SkipWithError("connection failed");
       break;

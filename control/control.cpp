@@ -35,10 +35,14 @@ Fd NewTcpSocket() {
 
 char const* GetTextNotation(Service::State::Type state) {
   switch (state) {
-    case Service::State::Idle: return "Idle";
-    case Service::State::Connecting: return "Connecting";
-    case Service::State::Deactivating: return "Deactivating";
-    case Service::State::Connected: return "Connected";
+    case Service::State::Idle:
+      return "Idle";
+    case Service::State::Connecting:
+      return "Connecting";
+    case Service::State::Deactivating:
+      return "Deactivating";
+    case Service::State::Connected:
+      return "Connected";
   }
   return "Unknown";
 }
@@ -53,7 +57,9 @@ Service::Service() {
   deactivateDpc_.Bind(this, &Service::OnDeactivateDPC);
 }
 
-Service::~Service() { deactivateDpc_.Deactivate(); }
+Service::~Service() {
+  deactivateDpc_.Deactivate();
+}
 
 bool Service::Activate() {
   Deactivate();
@@ -76,7 +82,9 @@ void Service::Disconnect() {
   deactivate();
 }
 
-void Service::Release() { bottom_->release(); }
+void Service::Release() {
+  bottom_->release();
+}
 
 void Service::service_name(std::string const& name) {
   bottom_->set_service_name(name);
@@ -102,8 +110,8 @@ void Service::Send(char const* data, int len) {
   if (state_ == State::Deactivating) return;
   if (state_ != State::Connected) {
     if (verbose_)
-      std::cerr << "Control::Service::Send() ignore Send request in "
-                << GetTextNotation(state_) << " state." << std::endl;
+      std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(state_)
+                << " state." << std::endl;
     return;
   }
   static Profile::Point point1("Control::Service::Send [1]");
@@ -117,8 +125,8 @@ void Service::Send(char const* data, int len) {
   // controller would read a truncated message as a different one.
   if (n > maxFrameBody || n > p.tailroom()) {
     point1.end();
-    std::cerr << "Control::Service::Send() message of " << n
-              << " bytes too long, dropped." << std::endl;
+    std::cerr << "Control::Service::Send() message of " << n << " bytes too long, dropped."
+              << std::endl;
     return;
   }
   p.put(data, n);
@@ -131,14 +139,11 @@ void Service::Send(char const* data, int len) {
 void Service::on_message(Packet& p) {
   if (state_ == State::Deactivating || !notify_) return;
   p.passert(!p.is_null(), "null packet");
-  notify_->OnMessage(reinterpret_cast<char const*>(p.data()),
-                     int(p.length()));
+  notify_->OnMessage(reinterpret_cast<char const*>(p.data()), int(p.length()));
 }
 
 void Service::on_deactivated(Protocol*, Protocol_status) {
-  if (verbose_)
-    std::cerr << "control connection " << connectionName_ << " closed."
-              << std::endl;
+  if (verbose_) std::cerr << "control connection " << connectionName_ << " closed." << std::endl;
   state_ = State::Deactivating;
   deactivateDpc_.Activate();
 }
@@ -164,11 +169,9 @@ void Service::Attach(Fd const& sock, std::string const& name) {
 void ServiceNet::Connected(Fd const& sock, INet4::Addr const& peer) {
   if (GetState() == State::Deactivating) return;
   int one = 1;
-  if (::setsockopt(sock.get(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) < 0 &&
-      verbose_)
+  if (::setsockopt(sock.get(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) < 0 && verbose_)
     std::cerr << "fail set keepalive to control socket." << std::endl;
-  if (::setsockopt(sock.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0 &&
-      verbose_)
+  if (::setsockopt(sock.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0 && verbose_)
     std::cerr << "fail to turn off Nagle algorithm." << std::endl;
   peer_ = peer;
   Attach(sock, peer.GetString());
@@ -180,8 +183,7 @@ void ServiceNet::Connected(Fd const& sock, INet4::Addr const& peer) {
 AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
 
 AcceptorNet::AcceptorNet(int port) : port_(static_cast<unsigned short>(port)) {
-  listenEvent_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent,
-                    this);
+  listenEvent_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
 
 AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) {
@@ -194,17 +196,14 @@ unsigned short AcceptorNet::GetBoundPort() const {
   if (!listenSocket_) return 0;
   sockaddr_in a;
   socklen_t len = sizeof a;
-  if (::getsockname(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a),
-                    &len) < 0)
-    return 0;
+  if (::getsockname(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), &len) < 0) return 0;
   return ntohs(a.sin_port);
 }
 
 bool AcceptorNet::ImplActivate() {
   listenSocket_ = NewTcpSocket();
   if (!listenSocket_) {
-    if (verbose_) std::cerr << "can't create socket:" << std::strerror(errno)
-                            << std::endl;
+    if (verbose_) std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
     return false;
   }
   int one = 1;
@@ -219,24 +218,21 @@ void AcceptorNet::BindSocket() {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.sin_port = htons(port_);
-  if (::bind(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) <
-      0) {
+  if (::bind(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
     if (verbose_)
-      std::cerr << "can't bind to socket: \"" << std::strerror(errno)
-                << "\"  waiting..." << std::endl;
+      std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\"  waiting..."
+                << std::endl;
     bindTimer_.set(5000, &AcceptorNet::OnTimeout, this);
     return;
   }
   if (::listen(listenSocket_.get(), 1) < 0) {
-    if (verbose_)
-      std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
+    if (verbose_) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
     Deactivate();
     return;
   }
   if (!listenSocket_.NonBlock()) {
     if (verbose_)
-      std::cerr << "can't set socket to non block mode: "
-                << std::strerror(errno) << std::endl;
+      std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
     Deactivate();
     return;
   }
@@ -256,15 +252,13 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     if (GetState() == State::Deactivating) return;
     sockaddr_in a;
     socklen_t len = sizeof a;
-    Fd sock(::accept4(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a),
-                      &len, SOCK_CLOEXEC));
+    Fd sock(::accept4(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC));
     if (!sock) return;
     INet4::Addr peer(a);
     if (GetState() != State::Connected) {
       if (!sock.NonBlock()) {
         if (verbose_)
-          std::cerr << "can't set socket to non block mode: "
-                    << std::strerror(errno) << std::endl;
+          std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
         continue;
       }
       if (verbose_) std::cout << "new connection from " << peer << std::endl;
@@ -288,8 +282,7 @@ void AcceptorNet::ImplDeactivate() {
 
 AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet() {}
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port)
-    : AcceptorNet(port) {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(port) {}
 
 AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool verbose)
     : AcceptorNet(port, verbose) {}
@@ -359,8 +352,8 @@ void AcceptorNetCheckConnection::CheckConnection() {
       if (info.tcpi_state != TCP_ESTABLISHED) {
         close = true;
         if (verbose_)
-          std::cerr << "connection from " << name
-                    << " closed: tcp socket change state." << std::endl;
+          std::cerr << "connection from " << name << " closed: tcp socket change state."
+                    << std::endl;
       }
       if (checkState_ == CheckState::CheckConnection) {
         if (info.tcpi_ca_state != 0) {
@@ -368,8 +361,8 @@ void AcceptorNetCheckConnection::CheckConnection() {
           if (probeCounter_ < 1) {
             close = true;
             if (verbose_)
-              std::cerr << "connection from " << name
-                        << " closed: tcp socket change ca_state." << std::endl;
+              std::cerr << "connection from " << name << " closed: tcp socket change ca_state."
+                        << std::endl;
           }
         } else {
           checkState_ = CheckState::Idle;
@@ -380,12 +373,11 @@ void AcceptorNetCheckConnection::CheckConnection() {
     }
     int pending = 0;
     socklen_t plen = sizeof pending;
-    if (::getsockopt(probe_.get(), SOL_SOCKET, SO_ERROR, &pending, &plen) < 0 ||
-        pending != 0) {
+    if (::getsockopt(probe_.get(), SOL_SOCKET, SO_ERROR, &pending, &plen) < 0 || pending != 0) {
       close = true;
       if (verbose_)
-        std::cerr << "connection from " << name << " closed: "
-                  << std::strerror(pending ? pending : errno) << std::endl;
+        std::cerr << "connection from " << name
+                  << " closed: " << std::strerror(pending ? pending : errno) << std::endl;
     }
     if (close) {
       checkState_ = CheckState::Idle;
@@ -394,20 +386,17 @@ void AcceptorNetCheckConnection::CheckConnection() {
       if (verbose_) std::cerr << "CheckConnectionState Idle" << std::endl;
     }
   }
-  checkTimer_.set(1000, &AcceptorNetCheckConnection::OnCheckConnectionTimeout,
-                  this);
+  checkTimer_.set(1000, &AcceptorNetCheckConnection::OnCheckConnectionTimeout, this);
 }
 
 // ---------------------------------------------------------------------------
 // ConnectorNet
 
 ConnectorNet::ConnectorNet() {
-  connectEvent_.Bind("ConnectorNet::OnSocketEvent",
-                     &ConnectorNet::OnSocketEvent, this);
+  connectEvent_.Bind("ConnectorNet::OnSocketEvent", &ConnectorNet::OnSocketEvent, this);
 }
 
-ConnectorNet::ConnectorNet(std::string const& host, unsigned short port)
-    : ConnectorNet() {
+ConnectorNet::ConnectorNet(std::string const& host, unsigned short port) : ConnectorNet() {
   host_ = host;
   port_ = port;
 }
@@ -434,7 +423,9 @@ bool ConnectorNet::ImplActivate() {
   return true;
 }
 
-void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
+void ConnectorNet::OnTimeout(Timer*) {
+  TryConnect();
+}
 
 void ConnectorNet::Retry(unsigned slowMs) {
   unsigned ms = slowMs;
@@ -454,13 +445,11 @@ void ConnectorNet::TryConnect() {
     return;
   }
   if (!socket_.NonBlock()) {
-    std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-              << std::endl;
+    std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
     Deactivate();
     return;
   }
-  if (::connect(socket_.get(), address.get(), INet4::Addr::length()) ==
-      0) {
+  if (::connect(socket_.get(), address.get(), INet4::Addr::length()) == 0) {
     std::clog << "already connected to " << address << std::endl;
     Connected(socket_, address);
     socket_.close();
@@ -470,8 +459,7 @@ void ConnectorNet::TryConnect() {
     connectEvent_.Schedule(socket_, POLLOUT);
     return;
   }
-  std::cerr << "can't connect to " << address << " : " << std::strerror(errno)
-            << std::endl;
+  std::cerr << "can't connect to " << address << " : " << std::strerror(errno) << std::endl;
   Retry(20000);
 }
 
@@ -488,8 +476,7 @@ void ConnectorNet::OnSocketEvent(int, short revents) {
   int pending = 0;
   socklen_t len = sizeof pending;
   if (::getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, &pending, &len) < 0) {
-    std::cerr << "getsockopt(SOL_SOCKET,SO_ERROR) fail: "
-              << std::strerror(errno) << std::endl;
+    std::cerr << "getsockopt(SOL_SOCKET,SO_ERROR) fail: " << std::strerror(errno) << std::endl;
     Deactivate();
     return;
   }

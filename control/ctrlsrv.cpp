@@ -32,8 +32,7 @@ void SetSlot(LGCP::Message& msg, uint32_t slot) {
 
 bool Service::CheckServer() const {
   if (server_) return true;
-  std::cerr << "CtrlSrv::Service error! service not connected to server."
-            << std::endl;
+  std::cerr << "CtrlSrv::Service error! service not connected to server." << std::endl;
   return false;
 }
 
@@ -141,8 +140,7 @@ void Server::OnMessage(char const* data, int len) {
   if (ASN1::decode(data, end, &env, msg, true)) {
     OnMessage(msg);
   } else {
-    std::cerr << ext::header(this) << "receive fail: decode error!"
-              << std::endl
+    std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl
               << " msg: " << ext::OutBufInHex(data, end) << std::endl;
   }
   slot_ = noSlot;
@@ -178,8 +176,7 @@ void Server::OnMessage(LGCP::Message const& msg) {
   if (!taken) {
     Error(LGCP::ErrorCause::unexpectedMsgType);
   } else if (answer_ == 0) {
-    std::cerr << ext::header(this) << "software error: server do NOT send ack!!!"
-              << std::endl;
+    std::cerr << ext::header(this) << "software error: server do NOT send ack!!!" << std::endl;
     Error(LGCP::ErrorCause::internal);
   }
 }
@@ -261,15 +258,13 @@ void Server::SendMsg(LGCP::Message& msg) {
   out.reserve(200);
   ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
   if (!ASN1::encode(msg, &env, std::back_inserter(out))) {
-    std::cerr << ext::header(this) << "send fail: encode error!" << msg
-              << std::endl;
+    std::cerr << ext::header(this) << "send fail: encode error!" << msg << std::endl;
     return;
   }
   if (transport_)
     transport_->Send(out.data(), int(out.size()));
   else
-    std::cerr << ext::header(this) << "send fail: Service not attached!"
-              << std::endl;
+    std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
 }
 
 bool Server::CheckServerConnection(bool& connected) const {

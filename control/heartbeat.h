@@ -18,8 +18,7 @@ class HeartBeatCtl : public CtrlSrv::Service {
 
   static HeartBeatCtl* instance();
 
-  explicit HeartBeatCtl(unsigned timeoutMs = defaultTimeout)
-      : timeout_(timeoutMs) {}
+  explicit HeartBeatCtl(unsigned timeoutMs = defaultTimeout) : timeout_(timeoutMs) {}
   ~HeartBeatCtl() override {}
 
   void OnConnect() override {}

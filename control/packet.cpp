@@ -8,9 +8,7 @@
 #include <sstream>
 
 _Packet::_Packet(_Packet const& o)
-    : count(0),
-      data(buffer + (o.data - o.buffer)),
-      tail(buffer + (o.tail - o.buffer)) {
+    : count(0), data(buffer + (o.data - o.buffer)), tail(buffer + (o.tail - o.buffer)) {
   if (o.tail > o.data) std::memcpy(data, o.data, std::size_t(o.tail - o.data));
 }
 
@@ -42,8 +40,7 @@ void PacketInfo::put(std::ostream& out) const {
     out << "(null)" << std::endl;
     return;
   }
-  out << "head=" << head << ", data=" << length << ", tail=" << tail
-      << std::endl;
+  out << "head=" << head << ", data=" << length << ", tail=" << tail << std::endl;
   if (!valid) {
     out << "can't dump packet: wrong pointers" << std::endl;
     return;
@@ -265,8 +262,7 @@ bool Packet::dump_context(std::ostream& out) const {
   if (r->data == r->tail) return true;
   std::ios::fmtflags flags = out.flags();
   out << "dump:";
-  for (u8 const* b = r->data; b < r->tail; ++b)
-    out << ' ' << std::hex << unsigned(*b);
+  for (u8 const* b = r->data; b < r->tail; ++b) out << ' ' << std::hex << unsigned(*b);
   out.flags(flags);
   return true;
 }
@@ -287,9 +283,7 @@ void Packet::check_fail(char const* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  std::clog << "packet check fail" << std::endl
-            << text << std::endl
-            << "terminate." << std::endl;
+  std::clog << "packet check fail" << std::endl << text << std::endl << "terminate." << std::endl;
   std::terminate();
 }
 

@@ -175,26 +175,24 @@ class List_allocator {
     return *reinterpret_cast<F_dual_list<Cell>*>(free_list_storage_);
   }
   static Cell* cell_of(T* p) {
-    std::size_t index = (reinterpret_cast<char*>(p) -
-                         reinterpret_cast<char*>(&blocks()[0].object)) /
-                        sizeof(Cell);
+    std::size_t index =
+        (reinterpret_cast<char*>(p) - reinterpret_cast<char*>(&blocks()[0].object)) / sizeof(Cell);
     return &blocks()[index];
   }
 
   alignas(Cell) static unsigned char blocks_storage_[sizeof(Cell) * N];
-  alignas(F_dual_list<Cell>) static unsigned char
-      free_list_storage_[sizeof(F_dual_list<Cell>)];
+  alignas(F_dual_list<Cell>) static unsigned char free_list_storage_[sizeof(F_dual_list<Cell>)];
   static bool blocks_built_;
   static bool free_list_built_;
   static CS lock_;
 };
 
 template <class T, unsigned N, class CS>
-alignas(typename List_allocator<T, N, CS>::Cell) unsigned char
-    List_allocator<T, N, CS>::blocks_storage_[sizeof(Cell) * N];
+alignas(typename List_allocator<T, N, CS>::Cell) unsigned char List_allocator<
+    T, N, CS>::blocks_storage_[sizeof(Cell) * N];
 template <class T, unsigned N, class CS>
-alignas(F_dual_list<typename List_allocator<T, N, CS>::Cell>) unsigned char
-    List_allocator<T, N, CS>::free_list_storage_[sizeof(F_dual_list<Cell>)];
+alignas(F_dual_list<typename List_allocator<T, N, CS>::Cell>) unsigned char List_allocator<
+    T, N, CS>::free_list_storage_[sizeof(F_dual_list<Cell>)];
 template <class T, unsigned N, class CS>
 bool List_allocator<T, N, CS>::blocks_built_;
 template <class T, unsigned N, class CS>
@@ -224,8 +222,8 @@ struct _Packet {
   u8* buffer_end() { return buffer + packet_max_size; }
   u8 const* buffer_end() const { return buffer + packet_max_size; }
   bool valid() const {
-    return data >= buffer && data <= buffer_end() && tail >= buffer &&
-           tail <= buffer_end() && data <= tail;
+    return data >= buffer && data <= buffer_end() && tail >= buffer && tail <= buffer_end() &&
+           data <= tail;
   }
   unsigned _headroom() const { return unsigned(data - buffer); }
   unsigned _length() const { return unsigned(tail - data); }

@@ -14,13 +14,14 @@ char* copy_text(char const* text) {
 
 }  // namespace
 
-Protocol_name_str::Protocol_name_str(char const* text)
-    : text_(copy_text(text)) {}
+Protocol_name_str::Protocol_name_str(char const* text) : text_(copy_text(text)) {}
 
 Protocol_name_str::Protocol_name_str(Protocol_name_str const& o)
     : Protocol_name(), text_(copy_text(o.text_)) {}
 
-Protocol_name_str::~Protocol_name_str() { delete[] text_; }
+Protocol_name_str::~Protocol_name_str() {
+  delete[] text_;
+}
 
 bool Protocol_name_str::compare(Protocol_name const& other) const {
   return other.kind() == kind() && std::strcmp(other.name(), text_) == 0;
@@ -37,15 +38,21 @@ Protocol::~Protocol() {
   if (family_) family_->unlink(this);
 }
 
-void Protocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
+void Protocol::local_prepare_head(Packet& p) {
+  p.reserve_head(0);
+}
 
-void Protocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+void Protocol::local_prepare_tail(Packet& p) {
+  p.reserve_tail(0);
+}
 
 Protocol_status Protocol::local_initialize() {
   return new Protocol_status_success(this, "success");
 }
 
-void Protocol::local_activate() { on_activate(); }
+void Protocol::local_activate() {
+  on_activate();
+}
 
 void Protocol::local_deactivate() {
   on_deactivate(new Protocol_status_success(this, "success"));
@@ -105,7 +112,9 @@ void Protocol::activate() {
     local_activate();
 }
 
-void Protocol::deactivate() { local_deactivate(); }
+void Protocol::deactivate() {
+  local_deactivate();
+}
 
 void Protocol::prepare_head(Packet& p) {
   descend_prepare_head(p);

@@ -32,9 +32,7 @@ class Protocol_name_null : public Protocol_name {
  public:
   int kind() const override { return 0; }
   char const* name() const override { return "(no name)"; }
-  bool compare(Protocol_name const& other) const override {
-    return other.kind() == 0;
-  }
+  bool compare(Protocol_name const& other) const override { return other.kind() == 0; }
 };
 
 class Protocol_name_str : public Protocol_name {
@@ -57,11 +55,9 @@ class Protocol_name_str : public Protocol_name {
 
 class Internal_protocol_status {
  public:
-  explicit Internal_protocol_status(Protocol* origin)
-      : origin(origin), count(0) {}
+  explicit Internal_protocol_status(Protocol* origin) : origin(origin), count(0) {}
   Internal_protocol_status(Internal_protocol_status const&) = delete;
-  Internal_protocol_status& operator=(Internal_protocol_status const&) =
-      delete;
+  Internal_protocol_status& operator=(Internal_protocol_status const&) = delete;
   virtual ~Internal_protocol_status() {}
 
   virtual bool success() const = 0;
@@ -100,8 +96,7 @@ class Protocol_status_error : public Protocol_status_text<false> {
 
 class Protocol_initialize_error : public Protocol_status_error {
  public:
-  explicit Protocol_initialize_error(Protocol* origin)
-      : Protocol_status_error(origin, "error") {}
+  explicit Protocol_initialize_error(Protocol* origin) : Protocol_status_error(origin, "error") {}
 };
 
 // ---------------------------------------------------------------------------

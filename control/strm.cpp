@@ -14,23 +14,23 @@
 #include "core/timer.h"
 
 StrmProtocol::StrmProtocol()
-    : text_("StrmProtocol"),
-      name_str_("StrmProtocol"),
-      send_queue_mode_(false),
-      failed_writes_(0) {
+    : text_("StrmProtocol"), name_str_("StrmProtocol"), send_queue_mode_(false), failed_writes_(0) {
   event_.Bind("StrmProtocol::on_event", &StrmProtocol::on_event, this);
 }
 
-StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol() { attach(std::move(fd)); }
+StrmProtocol::StrmProtocol(Fd fd) : StrmProtocol() {
+  attach(std::move(fd));
+}
 
-StrmProtocol::~StrmProtocol() { release(); }
+StrmProtocol::~StrmProtocol() {
+  release();
+}
 
 void StrmProtocol::attach(Fd fd) {
   release();
   fd_ = std::move(fd);
   int queued = 0;
-  send_queue_mode_ =
-      fd_ && ioctl(fd_.get(), SIOCOUTQ, &queued) == 0 && queued > 0;
+  send_queue_mode_ = fd_ && ioctl(fd_.get(), SIOCOUTQ, &queued) == 0 && queued > 0;
 }
 
 void StrmProtocol::release() {
@@ -71,9 +71,13 @@ int StrmProtocol::free_space() const {
   return sendbuf_space() - outq;
 }
 
-void StrmProtocol::local_prepare_head(Packet& p) { p.reserve_head(0); }
+void StrmProtocol::local_prepare_head(Packet& p) {
+  p.reserve_head(0);
+}
 
-void StrmProtocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+void StrmProtocol::local_prepare_tail(Packet& p) {
+  p.reserve_tail(0);
+}
 
 void StrmProtocol::local_activate() {
   if (!fd_) {
@@ -107,11 +111,9 @@ void StrmProtocol::do_read() {
   Packet p;
   p.reserve_head(0);
   read_measure_.begin();
-  ssize_t n = recv(fd_.get(), p.tail_space(), p.tailroom(),
-                   MSG_DONTWAIT | MSG_NOSIGNAL);
+  ssize_t n = recv(fd_.get(), p.tail_space(), p.tailroom(), MSG_DONTWAIT | MSG_NOSIGNAL);
   read_measure_.end();
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-    return;
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
   if (n <= 0) {
     on_error(std::string("read error: ") + std::strerror(errno));
     return;

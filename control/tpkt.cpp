@@ -5,21 +5,23 @@
 #include "core/profile.h"
 
 Tpkt_protocol::Tpkt_protocol()
-    : name_str_("TPKT"),
-      expected_(0),
-      state_(st_idle),
-      epoch_(0),
-      destroyed_(nullptr) {}
+    : name_str_("TPKT"), expected_(0), state_(st_idle), epoch_(0), destroyed_(nullptr) {}
 
 Tpkt_protocol::~Tpkt_protocol() {
   if (destroyed_) *destroyed_ = true;
 }
 
-void Tpkt_protocol::local_prepare_head(Packet& p) { p.reserve_head(header_size); }
+void Tpkt_protocol::local_prepare_head(Packet& p) {
+  p.reserve_head(header_size);
+}
 
-void Tpkt_protocol::local_prepare_tail(Packet& p) { p.reserve_tail(0); }
+void Tpkt_protocol::local_prepare_tail(Packet& p) {
+  p.reserve_tail(0);
+}
 
-void Tpkt_protocol::local_activate() { reset(); }
+void Tpkt_protocol::local_activate() {
+  reset();
+}
 
 void Tpkt_protocol::local_deactivate() {
   reset();
@@ -64,13 +66,27 @@ void Tpkt_protocol::receive(Packet& p) {
   bool go_on = true;
   while (go_on && p.length() > 0) {
     switch (state_) {
-      case st_idle: go_on = on_byte_idle(p); break;
-      case st_reserved: go_on = on_byte_reserved(p); break;
-      case st_length_hi: go_on = on_byte_length_hi(p); break;
-      case st_length_lo: go_on = on_byte_length_lo(p); break;
-      case st_body: go_on = on_body(p); break;
-      case st_ignore: go_on = on_ignore(p); break;
-      default: state_ = st_idle; break;
+      case st_idle:
+        go_on = on_byte_idle(p);
+        break;
+      case st_reserved:
+        go_on = on_byte_reserved(p);
+        break;
+      case st_length_hi:
+        go_on = on_byte_length_hi(p);
+        break;
+      case st_length_lo:
+        go_on = on_byte_length_lo(p);
+        break;
+      case st_body:
+        go_on = on_body(p);
+        break;
+      case st_ignore:
+        go_on = on_ignore(p);
+        break;
+      default:
+        state_ = st_idle;
+        break;
     }
     if (destroyed) {
       if (outer) *outer = true;
@@ -120,8 +136,8 @@ bool Tpkt_protocol::on_byte_length_lo(Packet& in) {
   body_ = nullptr;
   body_.reserve_head(0);
   if (expected_ > body_.tailroom()) {
-    std::clog << "TPKT length too big, received = " << expected_
-              << " max = " << body_.tailroom() << std::endl;
+    std::clog << "TPKT length too big, received = " << expected_ << " max = " << body_.tailroom()
+              << std::endl;
     state_ = st_ignore;
     return true;
   }

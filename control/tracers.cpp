@@ -23,8 +23,7 @@ int listen_socket(unsigned short port) {
   INet4::Addr any;
   any.SetPort(port);
   if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ||
-      bind(s, any.get(), INet4::Addr::length()) < 0 || listen(s, 1) < 0 ||
-      !NonBlockMode(s)) {
+      bind(s, any.get(), INet4::Addr::length()) < 0 || listen(s, 1) < 0 || !NonBlockMode(s)) {
     ::close(s);
     return -1;
   }
@@ -54,8 +53,7 @@ enum class Rx { wait, close, frame };
 template <class C>
 Rx read_frame(C& c, int fd) {
   for (;;) {
-    ssize_t n = recv(fd, c.buffer + c.received, c.needed - c.received,
-                     MSG_NOSIGNAL);
+    ssize_t n = recv(fd, c.buffer + c.received, c.needed - c.received, MSG_NOSIGNAL);
     if (n == 0) return Rx::close;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -104,16 +102,15 @@ unsigned short TPKTServer<Owner, Conn>::LocalPort() const {
 }
 
 template <class Owner, class Conn>
-typename TPKTServer<Owner, Conn>::Connections::iterator
-TPKTServer<Owner, Conn>::FindConnection(int fd) {
+typename TPKTServer<Owner, Conn>::Connections::iterator TPKTServer<Owner, Conn>::FindConnection(
+    int fd) {
   for (auto it = connections_.begin(); it != connections_.end(); ++it)
     if ((*it)->event.fd.get() == fd) return it;
   return connections_.end();
 }
 
 template <class Owner, class Conn>
-bool TPKTServer<Owner, Conn>::Open(unsigned short port,
-                                   char const* event_name) {
+bool TPKTServer<Owner, Conn>::Open(unsigned short port, char const* event_name) {
   Fd s(listen_socket(port));
   if (!s) return false;
   event_.Bind(event_name, &Owner::OnEvent, static_cast<Owner*>(this));
@@ -122,8 +119,7 @@ bool TPKTServer<Owner, Conn>::Open(unsigned short port,
 }
 
 template <class Owner, class Conn>
-void TPKTServer<Owner, Conn>::Accept(int fd, char const* opening,
-                                     char const* data_name) {
+void TPKTServer<Owner, Conn>::Accept(int fd, char const* opening, char const* data_name) {
   Owner& owner = static_cast<Owner&>(*this);
   for (;;) {
     INet4::Addr peer;
@@ -200,17 +196,15 @@ bool TPKTTracer::Deliver(Connections::iterator pos) {
   return current_ != connections_.end();
 }
 
-void TPKTTracer::SendTo(Connections::iterator pos, void const* data,
-                        unsigned int len) {
+void TPKTTracer::SendTo(Connections::iterator pos, void const* data, unsigned int len) {
   ssize_t n = send_frame((*pos)->event.fd.get(), data, len);
-  if ((n < 0 && errno != EINTR) || (n >= 0 && size_t(n) < len + 4u))
-    CloseConnection(pos);
+  if ((n < 0 && errno != EINTR) || (n >= 0 && size_t(n) < len + 4u)) CloseConnection(pos);
 }
 
 void TPKTTracer::Send(void const* data, unsigned int len) {
   if (len > max_frame_body) {
-    std::clog << "TPKTTracer: message too big, length = " << len
-              << " max = " << max_frame_body << ", dropped." << std::endl;
+    std::clog << "TPKTTracer: message too big, length = " << len << " max = " << max_frame_body
+              << ", dropped." << std::endl;
     return;
   }
   if (current_ != connections_.end()) {
@@ -236,8 +230,7 @@ bool TPKTTracerP2P::Listen(unsigned short port) {
 
 void TPKTTracerP2P::OnEvent(int fd, short revents) {
   if (!(revents & POLLIN)) return;
-  Accept(fd, "TPKT peer-to-peer connection open from ",
-         "TPKTTracerP2P::OnDataEvent");
+  Accept(fd, "TPKT peer-to-peer connection open from ", "TPKTTracerP2P::OnDataEvent");
 }
 
 void TPKTTracerP2P::Accepted(Connection* c, INet4::Addr const& peer) {
@@ -245,8 +238,7 @@ void TPKTTracerP2P::Accepted(Connection* c, INet4::Addr const& peer) {
   if (listener_) listener_->OnTPKTConnected(peer, c->event.fd.get());
 }
 
-TPKTTracerP2P::Connections::iterator TPKTTracerP2P::FindConnection(
-    INet4::Addr const& peer) {
+TPKTTracerP2P::Connections::iterator TPKTTracerP2P::FindConnection(INet4::Addr const& peer) {
   for (auto it = connections_.begin(); it != connections_.end(); ++it)
     if ((*it)->peer.IsEqual(peer)) return it;
   return connections_.end();
@@ -268,7 +260,9 @@ void TPKTTracerP2P::CloseConnection(Connections::iterator pos) {
   }
 }
 
-void TPKTTracerP2P::OnDataEvent(int fd, short revents) { Serve(fd, revents); }
+void TPKTTracerP2P::OnDataEvent(int fd, short revents) {
+  Serve(fd, revents);
+}
 
 bool TPKTTracerP2P::Deliver(Connections::iterator pos) {
   Connection* c = *pos;
@@ -279,14 +273,12 @@ bool TPKTTracerP2P::Deliver(Connections::iterator pos) {
   return it != connections_.end() && *it == c;
 }
 
-int TPKTTracerP2P::Send(INet4::Addr const& peer, void const* data,
-                        unsigned int len) {
+int TPKTTracerP2P::Send(INet4::Addr const& peer, void const* data, unsigned int len) {
   auto it = FindConnection(peer);
   if (it == connections_.end()) return -EFAULT;
   if (len > max_frame_body) {
-    std::clog << "TPKT peer-to-peer message too big for " << peer
-              << ", length = " << len << " max = " << max_frame_body
-              << ", dropped." << std::endl;
+    std::clog << "TPKT peer-to-peer message too big for " << peer << ", length = " << len
+              << " max = " << max_frame_body << ", dropped." << std::endl;
     return -EMSGSIZE;
   }
   ssize_t n = send_frame((*it)->event.fd.get(), data, len);

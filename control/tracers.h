@@ -96,8 +96,7 @@ class TPKTTracerP2P : public TPKTServer<TPKTTracerP2P, TPKTPeerConnection> {
     virtual ~Listener() {}
     virtual void OnTPKTConnected(INet4::Addr const& peer, int fd) = 0;
     virtual void OnTPKTClosed(INet4::Addr const& peer) = 0;
-    virtual void OnTPKTMessage(INet4::Addr const& peer, void const* data,
-                               unsigned int len) = 0;
+    virtual void OnTPKTMessage(INet4::Addr const& peer, void const* data, unsigned int len) = 0;
   };
 
   typedef TPKTPeerConnection Connection;

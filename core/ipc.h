@@ -10,17 +10,27 @@ namespace IPC {
 namespace Signal {
 
 class Set {
-public:
-    Set() { sigemptyset(&set); }
-    explicit Set(int a) : Set() { add(a); }
-    Set(int a, int b) : Set() { add(a); add(b); }
-    Set(int a, int b, int c) : Set() { add(a); add(b); add(c); }
+ public:
+  Set() { sigemptyset(&set); }
+  explicit Set(int a) : Set() { add(a); }
+  Set(int a, int b) : Set() {
+    add(a);
+    add(b);
+  }
+  Set(int a, int b, int c) : Set() {
+    add(a);
+    add(b);
+    add(c);
+  }
 
-    Set& add(int sig) { if (is_signal(sig)) sigaddset(&set, sig); return *this; }
-    static bool is_signal(int sig) { return sig > 0 && sig < NSIG; }
-    const sigset_t& get() const { return set; }
+  Set& add(int sig) {
+    if (is_signal(sig)) sigaddset(&set, sig);
+    return *this;
+  }
+  static bool is_signal(int sig) { return sig > 0 && sig < NSIG; }
+  const sigset_t& get() const { return set; }
 
-    sigset_t set;
+  sigset_t set;
 };
 
 typedef void (*Handler)(int);

@@ -13,17 +13,17 @@ namespace Linux {
 // removed when the object dies.
 // A file that cannot be created is not reported and not removed.
 class Run {
-public:
-    explicit Run(const char* name);
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
-    ~Run();
+ public:
+  explicit Run(const char* name);
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+  ~Run();
 
-    bool IsOpen() const { return fd >= 0; }
-    const std::string& Path() const { return path; }
+  bool IsOpen() const { return fd >= 0; }
+  const std::string& Path() const { return path; }
 
-    int fd = -1;
-    std::string path;
+  int fd = -1;
+  std::string path;
 };
 
 }  // namespace Linux

@@ -34,12 +34,9 @@ const char* statusFile = "/var/log/server-status";
 int print_version = 0;
 
 const option long_options[] = {
-    {"daemon", no_argument, nullptr, 'D'},
-    {"disable-clock", no_argument, nullptr, 10},
-    {"port", required_argument, nullptr, 'p'},
-    {"version", no_argument, &print_version, 1},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+    {"daemon", no_argument, nullptr, 'D'},     {"disable-clock", no_argument, nullptr, 10},
+    {"port", required_argument, nullptr, 'p'}, {"version", no_argument, &print_version, 1},
+    {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0},
 };
 
 const char sUsageText[] =
@@ -63,164 +60,162 @@ int stopPipe[2] = {-1, -1};
 
 void SigPipeHandler(int, siginfo_t*, void*) {}
 
-void SigTermHandler(int, siginfo_t*, void*)
-{
-    multiplexer.terminate();
-    if (stopPipe[1] >= 0) {
-        int saved = errno;
-        char c = 0;
-        ssize_t n = ::write(stopPipe[1], &c, 1);
-        (void)n;
-        errno = saved;
-    }
+void SigTermHandler(int, siginfo_t*, void*) {
+  multiplexer.terminate();
+  if (stopPipe[1] >= 0) {
+    int saved = errno;
+    char c = 0;
+    ssize_t n = ::write(stopPipe[1], &c, 1);
+    (void)n;
+    errno = saved;
+  }
 }
 
-void SigUsr2Handler(int, siginfo_t*, void*) { doDumpStatus = 1; }
+void SigUsr2Handler(int, siginfo_t*, void*) {
+  doDumpStatus = 1;
+}
 
-void SigHupHandler(int, siginfo_t*, void*) { updateResources = 1; }
+void SigHupHandler(int, siginfo_t*, void*) {
+  updateResources = 1;
+}
 
 class StopRequest {
-public:
-    void OnStop(int fd, short revents)
-    {
-        if (!(revents & POLLIN)) return;
-        char buf[64];
-        while (::read(fd, buf, sizeof buf) > 0) {
-        }
-        multiplexer.terminate();
+ public:
+  void OnStop(int fd, short revents) {
+    if (!(revents & POLLIN)) return;
+    char buf[64];
+    while (::read(fd, buf, sizeof buf) > 0) {
     }
+    multiplexer.terminate();
+  }
 };
 
-void Usage()
-{
-    std::cout << sUsageText << std::endl;
+void Usage() {
+  std::cout << sUsageText << std::endl;
 }
 
-void CheckDumpStatus()
-{
-    if (!doDumpStatus) return;
-    doDumpStatus = 0;
-    std::ofstream out(statusFile, std::ios::out | std::ios::trunc);
-    if (!out) {
-        std::cerr << "dump status error" << std::endl;
-        return;
-    }
-    out << "server status" << std::endl;
-    out << "version : " << Version::current << std::endl;
-    multiplexer.dump(out);
+void CheckDumpStatus() {
+  if (!doDumpStatus) return;
+  doDumpStatus = 0;
+  std::ofstream out(statusFile, std::ios::out | std::ios::trunc);
+  if (!out) {
+    std::cerr << "dump status error" << std::endl;
+    return;
+  }
+  out << "server status" << std::endl;
+  out << "version : " << Version::current << std::endl;
+  multiplexer.dump(out);
 }
 
-void CheckUpdateResources()
-{
-    if (!updateResources) return;
-    updateResources = 0;
-    std::clog << "update hardware resources" << std::endl;
-    // TODO: Slots::instance().UpdateHardwareResources() once the slot table exists.
+void CheckUpdateResources() {
+  if (!updateResources) return;
+  updateResources = 0;
+  std::clog << "update hardware resources" << std::endl;
+  // TODO: Slots::instance().UpdateHardwareResources() once the slot table exists.
 }
 
-void CheckSignals()
-{
-    CheckDumpStatus();
-    CheckUpdateResources();
+void CheckSignals() {
+  CheckDumpStatus();
+  CheckUpdateResources();
 }
 
 // A port outside 0..65535 would be truncated to some other port by the
 // listener; it is refused like any other bad option.
-bool ParsePort(const char* text, int* port)
-{
-    errno = 0;
-    long value = std::strtol(text, nullptr, 10);
-    if (errno == ERANGE || value < 0 || value > 65535) return false;
-    *port = static_cast<int>(value);
-    return true;
+bool ParsePort(const char* text, int* port) {
+  errno = 0;
+  long value = std::strtol(text, nullptr, 10);
+  if (errno == ERANGE || value < 0 || value > 65535) return false;
+  *port = static_cast<int>(value);
+  return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    // Log lines must reach a pipe or a terminal as they are written, not
-    // when a block fills.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+int main(int argc, char** argv) {
+  // Log lines must reach a pipe or a terminal as they are written, not
+  // when a block fills.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    opterr = 1;
-    int port = 20001;
-    bool daemon = false;
+  opterr = 1;
+  int port = 20001;
+  bool daemon = false;
 
-    IniFile::File config;
-    if (config.Open(configFile)) {
-        traces.Reset();
-        traces.Configure(config["traces"]);
-    }
+  IniFile::File config;
+  if (config.Open(configFile)) {
+    traces.Reset();
+    traces.Configure(config["traces"]);
+  }
 
-    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
-    IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
-    IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
-    IPC::Signal::handle(SIGINT, SigTermHandler, 0);
-    IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
-    IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
+  IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
+  IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
+  IPC::Signal::handle(SIGINT, SigTermHandler, 0);
+  IPC::Signal::handle(SIGUSR2, SigUsr2Handler, SA_RESTART);
+  IPC::Signal::handle(SIGHUP, SigHupHandler, SA_RESTART);
 
-    int c;
-    while ((c = getopt_long(argc, argv, "Dh", long_options, nullptr)) != -1) {
-        switch (c) {
-        case 'h':
-            Usage();
-            std::exit(0);
-        case 'p':
-            if (!ParsePort(optarg, &port)) {
-                std::cerr << argv[0] << ": invalid port -- '" << optarg << "'" << std::endl;
-                Usage();
-                std::exit(2);
-            }
-            break;
-        case 'D':
-            daemon = true;
-            break;
-        case 10:
-            // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
-            break;
-        case '?':
-            Usage();
-            std::exit(2);
-        default:
-            break;
+  int c;
+  while ((c = getopt_long(argc, argv, "Dh", long_options, nullptr)) != -1) {
+    switch (c) {
+      case 'h':
+        Usage();
+        std::exit(0);
+      case 'p':
+        if (!ParsePort(optarg, &port)) {
+          std::cerr << argv[0] << ": invalid port -- '" << optarg << "'" << std::endl;
+          Usage();
+          std::exit(2);
         }
-    }
-
-    if (print_version) {
-        std::cout << "server version: " << Version::current << std::endl;
+        break;
+      case 'D':
+        daemon = true;
+        break;
+      case 10:
+        // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
+        break;
+      case '?':
+        Usage();
         std::exit(2);
+      default:
+        break;
     }
+  }
 
-    if (daemon) RunDaemon();
+  if (print_version) {
+    std::cout << "server version: " << Version::current << std::endl;
+    std::exit(2);
+  }
 
-    std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
-    std::cout << "Starting server " << "[" << Version::current << "]" << ", port=" << port << std::endl;
+  if (daemon) RunDaemon();
 
-    // The order of binding is the order in which commands are offered.
-    ctrlServer.Bind(HeartBeatCtl::instance());
+  std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
+  std::cout << "Starting server "
+            << "[" << Version::current << "]"
+            << ", port=" << port << std::endl;
 
-    ChildWait::Activate();
+  // The order of binding is the order in which commands are offered.
+  ctrlServer.Bind(HeartBeatCtl::instance());
 
-    StopRequest stopRequest;
-    Event stopEvent;
-    if (stopPipe[0] >= 0) {
-        stopEvent.Bind("StopRequest::OnStop", &StopRequest::OnStop, &stopRequest);
-        stopEvent.Schedule(stopPipe[0], POLLIN);
-    }
+  ChildWait::Activate();
 
-    Dpc signals;
-    signals.Bind(new DpcHandler1(CheckSignals));
-    signals.Activate();
+  StopRequest stopRequest;
+  Event stopEvent;
+  if (stopPipe[0] >= 0) {
+    stopEvent.Bind("StopRequest::OnStop", &StopRequest::OnStop, &stopRequest);
+    stopEvent.Schedule(stopPipe[0], POLLIN);
+  }
 
-    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+  Dpc signals;
+  signals.Bind(new DpcHandler1(CheckSignals));
+  signals.Activate();
 
-    multiplexer.run(true, true);
+  ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
-    ctrlServer.Deactivate();
-    signals.Deactivate();
-    signals.Bind(nullptr);
-    stopEvent.Release();
-    pidFile.reset();
-    return 0;
+  multiplexer.run(true, true);
+
+  ctrlServer.Deactivate();
+  signals.Deactivate();
+  signals.Bind(nullptr);
+  stopEvent.Release();
+  pidFile.reset();
+  return 0;
 }

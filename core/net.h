@@ -13,10 +13,10 @@ namespace Net {
 // matching bit is enough.
 typedef unsigned ifconfig_mode_t;
 enum : ifconfig_mode_t {
-    IFCONFIG_ALL = 0,
-    IFCONFIG_NOT_LOOPBACK = 1,  // name is not "lo", case ignored
-    IFCONFIG_LINK_LOCAL = 2,    // 169.254.0.0/16
-    IFCONFIG_PRIVATE = 4,       // 10/8, 172.16/12, 192.168/16
+  IFCONFIG_ALL = 0,
+  IFCONFIG_NOT_LOOPBACK = 1,  // name is not "lo", case ignored
+  IFCONFIG_LINK_LOCAL = 2,    // 169.254.0.0/16
+  IFCONFIG_PRIVATE = 4,       // 10/8, 172.16/12, 192.168/16
 };
 
 // True when an interface of that name and IPv4 address passes the mode.

@@ -14,20 +14,20 @@
 // "avg" in the printed form is the latest sample, as the status file has
 // always shown.
 class Measure {
-public:
-    constexpr Measure() noexcept {}
+ public:
+  constexpr Measure() noexcept {}
 
-    void begin();
-    uint32_t end();
-    // "min=.. max=.. avg=<latest> counter=.."
-    void put(std::ostream& out) const;
+  void begin();
+  uint32_t end();
+  // "min=.. max=.. avg=<latest> counter=.."
+  void put(std::ostream& out) const;
 
-    uint32_t min = 0;
-    uint32_t max = 0;
-    uint32_t cur = 0;
-    bool first = true;
-    uint32_t start = 0;
-    uint32_t counter = 0;
+  uint32_t min = 0;
+  uint32_t max = 0;
+  uint32_t cur = 0;
+  bool first = true;
+  uint32_t start = 0;
+  uint32_t counter = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const Measure& m);
@@ -36,20 +36,20 @@ namespace Profile {
 
 // A Measure with a name, listed in the status file while it lives.
 class Point {
-public:
-    explicit Point(const char* name);
-    Point(const Point&) = delete;
-    Point& operator=(const Point&) = delete;
-    ~Point();
+ public:
+  explicit Point(const char* name);
+  Point(const Point&) = delete;
+  Point& operator=(const Point&) = delete;
+  ~Point();
 
-    void begin() { measure.begin(); }
-    void end() { measure.end(); }
-    // "[name]: " and the measure.
-    void put(std::ostream& out) const;
+  void begin() { measure.begin(); }
+  void end() { measure.end(); }
+  // "[name]: " and the measure.
+  void put(std::ostream& out) const;
 
-    Point* next = nullptr;
-    const char* name;
-    Measure measure;
+  Point* next = nullptr;
+  const char* name;
+  Measure measure;
 };
 
 // Head of the list of live points, newest first.

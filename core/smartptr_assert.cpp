@@ -3,14 +3,12 @@
 #include <exception>
 #include <iostream>
 
-void SmartPtrAssertion()
-{
-    std::clog << "SMART POINTER ASSERTION!" << std::endl;
-    std::terminate();
+void SmartPtrAssertion() {
+  std::clog << "SMART POINTER ASSERTION!" << std::endl;
+  std::terminate();
 }
 
-void SharedPtrAssertion()
-{
-    std::clog << "SHARED POINTER ASSERTION!" << std::endl;
-    std::terminate();
+void SharedPtrAssertion() {
+  std::clog << "SHARED POINTER ASSERTION!" << std::endl;
+  std::terminate();
 }

@@ -15,54 +15,54 @@
 #include <string>
 
 class SysLogManager {
-public:
-    enum {
-        kMessageSize = 1024,   // one message with its terminating zero
-        kBatchSize = 16384,
-        kBatchMessages = 256,
-        kBatchThreshold = 12288,  // a batch past this many bytes goes at once
-    };
+ public:
+  enum {
+    kMessageSize = 1024,  // one message with its terminating zero
+    kBatchSize = 16384,
+    kBatchMessages = 256,
+    kBatchThreshold = 12288,  // a batch past this many bytes goes at once
+  };
 
-    SysLogManager();
-    ~SysLogManager();
+  SysLogManager();
+  ~SysLogManager();
 
-    void openlog(char const* ident, int options, int facility);
-    void closelog();
-    void syslog(int priority, char const* format, ...) __attribute__((format(printf, 3, 4)));
-    // Sends the batch now; the result of sendmsg(2), 0 when nothing was sent.
-    int sendmsg();
+  void openlog(char const* ident, int options, int facility);
+  void closelog();
+  void syslog(int priority, char const* format, ...) __attribute__((format(printf, 3, 4)));
+  // Sends the batch now; the result of sendmsg(2), 0 when nothing was sent.
+  int sendmsg();
 
-    int socket() const { return mSocket; }
-    int socket_type() const { return mSocketType; }
-    bool connected() const { return mConnected; }
-    unsigned batch_count() const { return unsigned(mBatchCount); }
-    unsigned batch_bytes() const { return mBatchBytes; }
+  int socket() const { return mSocket; }
+  int socket_type() const { return mSocketType; }
+  bool connected() const { return mConnected; }
+  unsigned batch_count() const { return unsigned(mBatchCount); }
+  unsigned batch_bytes() const { return mBatchBytes; }
 
-private:
-    SysLogManager(SysLogManager const&) = delete;
-    SysLogManager& operator=(SysLogManager const&) = delete;
+ private:
+  SysLogManager(SysLogManager const&) = delete;
+  SysLogManager& operator=(SysLogManager const&) = delete;
 
-    void ResetAddress();
-    void connect();
-    void disconnect();
-    bool add(char const* data, unsigned length);
-    int send_batch();
-    void clear_batch();
+  void ResetAddress();
+  void connect();
+  void disconnect();
+  bool add(char const* data, unsigned length);
+  int send_batch();
+  void clear_batch();
 
-    int mSocketType;
-    int mSocket;
-    bool mConnected;
-    int mOptions;
-    std::string mIdent;
-    int mFacility;
-    int mMask;
-    struct sockaddr_un mAddr;
-    char mMessage[kMessageSize];
-    char mBatch[kBatchSize];
-    uint32_t mBatchBytes;
-    struct msghdr mHeader;
-    struct iovec mVector[kBatchMessages];
-    int mBatchCount;
+  int mSocketType;
+  int mSocket;
+  bool mConnected;
+  int mOptions;
+  std::string mIdent;
+  int mFacility;
+  int mMask;
+  struct sockaddr_un mAddr;
+  char mMessage[kMessageSize];
+  char mBatch[kBatchSize];
+  uint32_t mBatchBytes;
+  struct msghdr mHeader;
+  struct iovec mVector[kBatchMessages];
+  int mBatchCount;
 };
 
 // The one client. It is never destroyed: the standard streams are flushed,

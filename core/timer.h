@@ -16,8 +16,8 @@
 namespace Mux {
 
 struct timeval {
-    uint32_t tv_sec = 0;
-    uint32_t tv_usec = 0;
+  uint32_t tv_sec = 0;
+  uint32_t tv_usec = 0;
 };
 
 // The frozen time of a pass; all-zero means the clock is live.
@@ -46,25 +46,34 @@ int timevalcompare(const timeval& a, const timeval& b);
 std::string timevaltostring(const timeval& tv);
 
 struct timeval_timer {
-    timeval start;
-    int period = 0;
+  timeval start;
+  int period = 0;
 
-    void init(const timeval& tv, int periodMs) { start = tv; period = periodMs; }
-    void init_now(const timeval& tv) { start = tv; }
-    bool is_expired(const timeval& now) const;
-    void inc();
+  void init(const timeval& tv, int periodMs) {
+    start = tv;
+    period = periodMs;
+  }
+  void init_now(const timeval& tv) { start = tv; }
+  bool is_expired(const timeval& now) const;
+  void inc();
 };
 
 // An fd_set with its highest descriptor (negative when empty).
 struct Set {
-    Set() { clear(); }
-    void clear() { FD_ZERO(&set); maxfd = -1; }
-    void add(int fd) { FD_SET(fd, &set); if (fd > maxfd) maxfd = fd; }
-    void remove(int fd) { FD_CLR(fd, &set); }
-    bool is_set(int fd) const { return FD_ISSET(fd, &set); }
+  Set() { clear(); }
+  void clear() {
+    FD_ZERO(&set);
+    maxfd = -1;
+  }
+  void add(int fd) {
+    FD_SET(fd, &set);
+    if (fd > maxfd) maxfd = fd;
+  }
+  void remove(int fd) { FD_CLR(fd, &set); }
+  bool is_set(int fd) const { return FD_ISSET(fd, &set); }
 
-    fd_set set;
-    int maxfd;
+  fd_set set;
+  int maxfd;
 };
 
 int max_fd(const Set& a, const Set& b);
@@ -80,169 +89,169 @@ int select_wr(Set& w, timeval& tmo);
 
 // One scheduled expiry; the event object is the list node.
 class TimerEvent : public F_dual_list_item<TimerEvent> {
-public:
-    TimerEvent() = default;
-    TimerEvent(const TimerEvent&) = delete;
-    TimerEvent& operator=(const TimerEvent&) = delete;
-    virtual ~TimerEvent() { reset(); }
-    virtual void fire() = 0;
+ public:
+  TimerEvent() = default;
+  TimerEvent(const TimerEvent&) = delete;
+  TimerEvent& operator=(const TimerEvent&) = delete;
+  virtual ~TimerEvent() { reset(); }
+  virtual void fire() = 0;
 
-    void schedule(unsigned ms);
-    void reset();
-    int compare(const TimerEvent* other) const { return int32_t(expire - other->expire); }
+  void schedule(unsigned ms);
+  void reset();
+  int compare(const TimerEvent* other) const { return int32_t(expire - other->expire); }
 
-    uint32_t expire = 0;
+  uint32_t expire = 0;
 };
 
 // Holds at most one scheduled event, like an auto pointer: re-arming
 // replaces (and so cancels) the pending event, destruction cancels it.
 class Timer {
-public:
-    Timer() = default;
-    explicit Timer(TimerEvent* ev) : ev_(ev) {}
-    Timer(const Timer&) = delete;
-    Timer& operator=(const Timer&) = delete;
-    ~Timer() { delete ev_; }
+ public:
+  Timer() = default;
+  explicit Timer(TimerEvent* ev) : ev_(ev) {}
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+  ~Timer() { delete ev_; }
 
-    void reset(TimerEvent* ev = nullptr);
-    TimerEvent* release() { TimerEvent* e = ev_; ev_ = nullptr; return e; }
-    TimerEvent* get() const { return ev_; }
-    bool pending() const { return ev_ != nullptr; }
-    explicit operator bool() const { return ev_ != nullptr; }
+  void reset(TimerEvent* ev = nullptr);
+  TimerEvent* release() {
+    TimerEvent* e = ev_;
+    ev_ = nullptr;
+    return e;
+  }
+  TimerEvent* get() const { return ev_; }
+  bool pending() const { return ev_ != nullptr; }
+  explicit operator bool() const { return ev_ != nullptr; }
 
-    template <class T>
-    void set(unsigned ms, void (T::*member)(), typename NonDeduced<T>::type* object);
-    template <class T>
-    void set(unsigned ms, void (T::*member)(Timer*), typename NonDeduced<T>::type* object);
+  template <class T>
+  void set(unsigned ms, void (T::*member)(), typename NonDeduced<T>::type* object);
+  template <class T>
+  void set(unsigned ms, void (T::*member)(Timer*), typename NonDeduced<T>::type* object);
 
-private:
-    TimerEvent* ev_ = nullptr;
+ private:
+  TimerEvent* ev_ = nullptr;
 };
 
 // When due: leaves its Timer (so the call may re-arm it), calls the member,
 // deletes itself.
 template <class T>
 class ObjTimerEvent1 : public TimerEvent {
-public:
-    ObjTimerEvent1(Timer* owner, void (T::*member)(), T* object, unsigned ms)
-        : owner(owner), member(member), object(object)
-    {
-        schedule(ms);
-    }
-    void fire() override
-    {
-        if (owner && owner->get() == this) owner->release();
-        (object->*member)();
-        delete this;
-    }
-    Timer* owner;
-    void (T::*member)();
-    T* object;
+ public:
+  ObjTimerEvent1(Timer* owner, void (T::*member)(), T* object, unsigned ms)
+      : owner(owner), member(member), object(object) {
+    schedule(ms);
+  }
+  void fire() override {
+    if (owner && owner->get() == this) owner->release();
+    (object->*member)();
+    delete this;
+  }
+  Timer* owner;
+  void (T::*member)();
+  T* object;
 };
 
 // The same, calling the member with the owning Timer.
 template <class T>
 class ObjTimerEvent2 : public TimerEvent {
-public:
-    ObjTimerEvent2(Timer* owner, void (T::*member)(Timer*), T* object, unsigned ms)
-        : owner(owner), member(member), object(object)
-    {
-        schedule(ms);
-    }
-    void fire() override
-    {
-        if (owner && owner->get() == this) owner->release();
-        (object->*member)(owner);
-        delete this;
-    }
-    Timer* owner;
-    void (T::*member)(Timer*);
-    T* object;
+ public:
+  ObjTimerEvent2(Timer* owner, void (T::*member)(Timer*), T* object, unsigned ms)
+      : owner(owner), member(member), object(object) {
+    schedule(ms);
+  }
+  void fire() override {
+    if (owner && owner->get() == this) owner->release();
+    (object->*member)(owner);
+    delete this;
+  }
+  Timer* owner;
+  void (T::*member)(Timer*);
+  T* object;
 };
 
 class SimpleTimerEvent1 : public TimerEvent {
-public:
-    SimpleTimerEvent1(Timer* owner, void (*function)(), unsigned ms)
-        : owner(owner), function(function)
-    {
-        schedule(ms);
-    }
-    void fire() override;
-    Timer* owner;
-    void (*function)();
+ public:
+  SimpleTimerEvent1(Timer* owner, void (*function)(), unsigned ms)
+      : owner(owner), function(function) {
+    schedule(ms);
+  }
+  void fire() override;
+  Timer* owner;
+  void (*function)();
 };
 
 template <class T>
-void Timer::set(unsigned ms, void (T::*member)(), typename NonDeduced<T>::type* object)
-{
-    reset(new ObjTimerEvent1<T>(this, member, object, ms));
+void Timer::set(unsigned ms, void (T::*member)(), typename NonDeduced<T>::type* object) {
+  reset(new ObjTimerEvent1<T>(this, member, object, ms));
 }
 
 template <class T>
-void Timer::set(unsigned ms, void (T::*member)(Timer*), typename NonDeduced<T>::type* object)
-{
-    reset(new ObjTimerEvent2<T>(this, member, object, ms));
+void Timer::set(unsigned ms, void (T::*member)(Timer*), typename NonDeduced<T>::type* object) {
+  reset(new ObjTimerEvent2<T>(this, member, object, ms));
 }
 
 class DpcHandler {
-public:
-    virtual void Invoke() = 0;
-    virtual ~DpcHandler() {}
+ public:
+  virtual void Invoke() = 0;
+  virtual ~DpcHandler() {}
 };
 
 class DpcHandler1 : public DpcHandler {
-public:
-    explicit DpcHandler1(void (*function)()) : function(function) {}
-    void Invoke() override { if (function) function(); }
-    void (*function)();
+ public:
+  explicit DpcHandler1(void (*function)()) : function(function) {}
+  void Invoke() override {
+    if (function) function();
+  }
+  void (*function)();
 };
 
 template <class T>
 class TDpcHandler : public DpcHandler {
-public:
-    TDpcHandler(T* object, void (T::*member)()) : object(object), member(member) {}
-    void Invoke() override { if (member) (object->*member)(); }
-    T* object;
-    void (T::*member)();
+ public:
+  TDpcHandler(T* object, void (T::*member)()) : object(object), member(member) {}
+  void Invoke() override {
+    if (member) (object->*member)();
+  }
+  T* object;
+  void (T::*member)();
 };
 
 // Deferred call: while active it runs twice on every loop pass (after the
 // due timers and again just before the poll); active calls run in
 // ascending order of their Dpc objects' addresses.
 class Dpc {
-public:
-    Dpc() = default;
-    explicit Dpc(DpcHandler* h) : handler(h) {}
-    Dpc(const Dpc&) = delete;
-    Dpc& operator=(const Dpc&) = delete;
-    ~Dpc();
+ public:
+  Dpc() = default;
+  explicit Dpc(DpcHandler* h) : handler(h) {}
+  Dpc(const Dpc&) = delete;
+  Dpc& operator=(const Dpc&) = delete;
+  ~Dpc();
 
-    // Takes ownership of the handler; the old one is deleted.
-    void Bind(DpcHandler* h);
-    template <class T>
-    void Bind(typename NonDeduced<T>::type* object, void (T::*member)())
-    {
-        Bind(new TDpcHandler<T>(object, member));
-    }
-    void Activate();
-    void Deactivate();
-    bool IsActive() const { return active; }
+  // Takes ownership of the handler; the old one is deleted.
+  void Bind(DpcHandler* h);
+  template <class T>
+  void Bind(typename NonDeduced<T>::type* object, void (T::*member)()) {
+    Bind(new TDpcHandler<T>(object, member));
+  }
+  void Activate();
+  void Deactivate();
+  bool IsActive() const { return active; }
 
-    DpcHandler* handler = nullptr;
-    bool active = false;
+  DpcHandler* handler = nullptr;
+  bool active = false;
 };
 
 // Adds its own next deadline to the loop's wait.
 class TimerPoolPlugin {
-public:
-    virtual ~TimerPoolPlugin() { timerUnhook(); }
-    // Milliseconds to the next deadline; negative: none.
-    virtual int timerPoll() = 0;
+ public:
+  virtual ~TimerPoolPlugin() { timerUnhook(); }
+  // Milliseconds to the next deadline; negative: none.
+  virtual int timerPoll() = 0;
 
-    void timerHook();
-    void timerUnhook();
+  void timerHook();
+  void timerUnhook();
 
-    bool hooked = false;
+  bool hooked = false;
 };
 
 #endif

@@ -7,22 +7,20 @@
 namespace Trace {
 
 class Block {
-public:
-    Block(bool enabled, const char* name, std::ostream& out)
-        : enabled(enabled), name(name), out(out)
-    {
-        if (enabled) out << "Enter " << name << std::endl;
-    }
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block()
-    {
-        if (enabled) out << "Leave " << name << std::endl;
-    }
+ public:
+  Block(bool enabled, const char* name, std::ostream& out)
+      : enabled(enabled), name(name), out(out) {
+    if (enabled) out << "Enter " << name << std::endl;
+  }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() {
+    if (enabled) out << "Leave " << name << std::endl;
+  }
 
-    bool enabled;
-    const char* name;
-    std::ostream& out;
+  bool enabled;
+  const char* name;
+  std::ostream& out;
 };
 
 }  // namespace Trace

@@ -7,36 +7,39 @@
 #include <ostream>
 
 class Version {
-public:
-    enum Type { snapshot = 0, test = 1, release = 2, unit_test = 3 };
+ public:
+  enum Type { snapshot = 0, test = 1, release = 2, unit_test = 3 };
 
-    constexpr Version(Type type, int number, const char* text, const char* builder,
-                      const char* buildTime, const char* buildTag, const char* architecture)
-        : type(type), number(number), text(text), builder(builder), buildTime(buildTime),
-          buildTag(buildTag), architecture(architecture)
-    {
-        update();
-    }
+  constexpr Version(Type type, int number, const char* text, const char* builder,
+                    const char* buildTime, const char* buildTag, const char* architecture)
+      : type(type),
+        number(number),
+        text(text),
+        builder(builder),
+        buildTime(buildTime),
+        buildTag(buildTag),
+        architecture(architecture) {
+    update();
+  }
 
-    constexpr void update() {}
-    // The build tag only.
-    void put(std::ostream& out) const;
+  constexpr void update() {}
+  // The build tag only.
+  void put(std::ostream& out) const;
 
-    static const Version current;
+  static const Version current;
 
-    Type type;
-    int number;
-    const char* text;
-    const char* builder;
-    const char* buildTime;
-    const char* buildTag;
-    const char* architecture;
+  Type type;
+  int number;
+  const char* text;
+  const char* builder;
+  const char* buildTime;
+  const char* buildTag;
+  const char* architecture;
 };
 
-inline std::ostream& operator<<(std::ostream& out, const Version& v)
-{
-    v.put(out);
-    return out;
+inline std::ostream& operator<<(std::ostream& out, const Version& v) {
+  v.put(out);
+  return out;
 }
 
 const char* version_string(Version::Type type);  // "snapshot", ...

@@ -7,6 +7,7 @@ bash scripts/setup.sh
 
 jobs=$(nproc)
 status=0
+bash scripts/check-format.sh || status=1
 for variant in release asan; do
   dir=build/test-$variant
   flags=()

@@ -68,9 +68,10 @@ const struct {
   const char* name;
   int value;
 } kErrnoNames[] = {
-    {"EIO", EIO},     {"ENOENT", ENOENT}, {"EACCES", EACCES}, {"EAGAIN", EAGAIN}, {"EBUSY", EBUSY},
-    {"ENODEV", ENODEV}, {"ENXIO", ENXIO}, {"EPIPE", EPIPE},   {"EINVAL", EINVAL}, {"ENOTTY", ENOTTY},
-    {"EPERM", EPERM}, {"EINTR", EINTR},  {"ENOSPC", ENOSPC}, {"ETIMEDOUT", ETIMEDOUT},
+    {"EIO", EIO},       {"ENOENT", ENOENT},       {"EACCES", EACCES}, {"EAGAIN", EAGAIN},
+    {"EBUSY", EBUSY},   {"ENODEV", ENODEV},       {"ENXIO", ENXIO},   {"EPIPE", EPIPE},
+    {"EINVAL", EINVAL}, {"ENOTTY", ENOTTY},       {"EPERM", EPERM},   {"EINTR", EINTR},
+    {"ENOSPC", ENOSPC}, {"ETIMEDOUT", ETIMEDOUT},
 };
 
 bool ParseErrno(const std::string& text, int* value) {
@@ -147,7 +148,8 @@ int Device::OnIoctl(Port&, unsigned long, void*, int* err) {
   return -1;
 }
 
-bool Device::OnInject(const std::vector<Port*>&, const std::vector<std::string>&, std::string* reply) {
+bool Device::OnInject(const std::vector<Port*>&, const std::vector<std::string>&,
+                      std::string* reply) {
   *reply = "device takes no events";
   return false;
 }
@@ -209,7 +211,8 @@ Board::Board() : start_(std::chrono::steady_clock::now()) {
   }
   // A socket pair rather than a pipe: send/recv are not interposed, so waking
   // the thread never comes back into the board.
-  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, wake_) != 0) wake_[0] = wake_[1] = -1;
+  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, wake_) != 0)
+    wake_[0] = wake_[1] = -1;
   pthread_atfork(&Board::AtForkPrepare, &Board::AtForkParent, &Board::AtForkChild);
   std::atexit(&Board::AtExit);
 }
@@ -269,7 +272,8 @@ void Board::AtForkChild() {
   // the next fork.
   if (b.wake_[0] >= 0) close(b.wake_[0]);
   if (b.wake_[1] >= 0) close(b.wake_[1]);
-  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, b.wake_) != 0) b.wake_[0] = b.wake_[1] = -1;
+  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, b.wake_) != 0)
+    b.wake_[0] = b.wake_[1] = -1;
   t_inBoard = false;
   b.mu_.unlock();
 }
@@ -290,9 +294,9 @@ Board::DeviceSlot* Board::Find(const std::string& path) {
 }
 
 uint64_t Board::Now() const {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
-          .count());
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start_)
+                                   .count());
 }
 
 void Board::Wake() {
@@ -402,13 +406,16 @@ void Board::ThreadMain() {
       }
       if (c->fd >= 0 && !c->waiting) ServeClientLocked(*c);  // commands queued behind the wait
     }
-    clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](auto& c) { return c->fd < 0; }),
-                   clients_.end());
+    clients_.erase(
+        std::remove_if(clients_.begin(), clients_.end(), [](auto& c) { return c->fd < 0; }),
+        clients_.end());
     changed_.notify_all();
   }
 }
 
-bool Board::Busy() { return t_inBoard; }
+bool Board::Busy() {
+  return t_inBoard;
+}
 
 int Board::Open(const char* path, int flags) {
   InBoard inBoard;
@@ -578,7 +585,8 @@ bool Board::FailIo(const std::string& path, bool write, int err, int count) {
   return true;
 }
 
-bool Board::Inject(const std::string& path, const std::vector<std::string>& words, std::string* reply) {
+bool Board::Inject(const std::string& path, const std::vector<std::string>& words,
+                   std::string* reply) {
   std::lock_guard<std::mutex> lk(mu_);
   DrainLocked();
   DeviceSlot* slot = Find(path);
@@ -687,7 +695,8 @@ void Board::ServeClientLocked(Client& c) {
     }
     if (w.size() == 2 && w[0] == "follow" && Find(w[1])) {
       std::string answer;
-      for (auto& e : Find(w[1])->journal) answer += "entry " + std::to_string(e.ms) + " " + e.text + "\n";
+      for (auto& e : Find(w[1])->journal)
+        answer += "entry " + std::to_string(e.ms) + " " + e.text + "\n";
       c.follow = w[1];
       if (!SendAll(c.fd, answer + "ok\n")) {
         close(c.fd);
@@ -758,7 +767,8 @@ std::string Board::CommandLocked(const std::string& line) {
     std::vector<Port*> ports;
     for (auto& p : slot->ports) ports.push_back(p.second.get());
     std::string reply;
-    bool ok = slot->device->OnInject(ports, std::vector<std::string>(w.begin() + 2, w.end()), &reply);
+    bool ok =
+        slot->device->OnInject(ports, std::vector<std::string>(w.begin() + 2, w.end()), &reply);
     if (!ok) return "error " + reply + "\n";
     if (!reply.empty()) out << reply << (reply.back() == '\n' ? "" : "\n");
   } else {

@@ -36,7 +36,9 @@ using WriteFn = ssize_t (*)(int, const void*, size_t);
 // and ioctl needs no look-up.
 std::atomic<bool> g_deviceOpened{false};
 
-bool TakesMode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
+bool TakesMode(int flags) {
+  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+}
 
 int OpenDevice(const char* path, int flags) {
   int fd = sim::Board::instance().Open(path, flags);
@@ -45,7 +47,9 @@ int OpenDevice(const char* path, int flags) {
 }
 
 // The mode argument is there only when the flags create a file.
-int ModeArg(int flags, va_list ap) { return TakesMode(flags) ? va_arg(ap, int) : 0; }
+int ModeArg(int flags, va_list ap) {
+  return TakesMode(flags) ? va_arg(ap, int) : 0;
+}
 
 constexpr char kOpen[] = "open";
 constexpr char kOpen64[] = "open64";
@@ -104,9 +108,13 @@ int open64(const char* path, int flags, ...) {
   return OpenOrNext<OpenFn, kOpen64>(path, flags, path, flags, mode);
 }
 
-int __open_2(const char* path, int flags) { return OpenOrNext<Open2Fn, kOpen2>(path, flags, path, flags); }
+int __open_2(const char* path, int flags) {
+  return OpenOrNext<Open2Fn, kOpen2>(path, flags, path, flags);
+}
 
-int __open64_2(const char* path, int flags) { return OpenOrNext<Open2Fn, kOpen64_2>(path, flags, path, flags); }
+int __open64_2(const char* path, int flags) {
+  return OpenOrNext<Open2Fn, kOpen64_2>(path, flags, path, flags);
+}
 
 // Device paths are absolute, so the directory descriptor plays no part.
 int openat(int dirfd, const char* path, int flags, ...) {
@@ -133,7 +141,9 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
   return real(fd, request, arg);
 }
 
-ssize_t read(int fd, void* buf, size_t count) { return FaultOrNext<ReadFn, kRead>(false, fd, buf, count); }
+ssize_t read(int fd, void* buf, size_t count) {
+  return FaultOrNext<ReadFn, kRead>(false, fd, buf, count);
+}
 
 ssize_t write(int fd, const void* buf, size_t count) {
   return FaultOrNext<WriteFn, kWrite>(true, fd, buf, count);

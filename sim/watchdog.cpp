@@ -2,6 +2,8 @@
 
 namespace sim {
 
-void Watchdog::OnWrite(Port&, const std::string& packet) { Record(packet); }
+void Watchdog::OnWrite(Port&, const std::string& packet) {
+  Record(packet);
+}
 
 }  // namespace sim

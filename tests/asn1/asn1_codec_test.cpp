@@ -21,7 +21,8 @@ using asn1test::perDecode;
 using asn1test::unhex;
 using namespace TESTMOD;
 
-std::vector<char> perEncode(const ASN1::AbstractData& value, int rule = ASN1::CoderEnv::per_Aligned) {
+std::vector<char> perEncode(const ASN1::AbstractData& value,
+                            int rule = ASN1::CoderEnv::per_Aligned) {
   ASN1::CoderEnv env(rule);
   std::vector<char> out;
   EXPECT_TRUE(ASN1::encode(value, &env, std::back_inserter(out)));
@@ -37,21 +38,60 @@ struct BlockCase {
 TEST(PerBlocks, EncoderBlocks) {
   const BlockCase cases[] = {
       {"small number 63", [](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(63); }, "7e"},
-      {"small number 64", [](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(64); }, "80 01 40"},
-      {"small number 2^24", [](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(1u << 24); }, "80 04 01 00 00 00"},
-      {"length 127: one octet", [](ASN1::PEREncoder& e) { return e.encodeLength(127, 0, ASN1::UnboundedLength); }, "7f"},
-      {"length 128: two octets", [](ASN1::PEREncoder& e) { return e.encodeLength(128, 0, ASN1::UnboundedLength); }, "80 80"},
-      {"length 16383", [](ASN1::PEREncoder& e) { return e.encodeLength(16383, 0, ASN1::UnboundedLength); }, "bf ff"},
-      {"length 16384 has no form", [](ASN1::PEREncoder& e) { return e.encodeLength(16384, 0, ASN1::UnboundedLength); }, nullptr},
-      {"length above its upper bound", [](ASN1::PEREncoder& e) { return e.encodeLength(9, 0, 8); }, nullptr},
-      {"length below its lower bound", [](ASN1::PEREncoder& e) { return e.encodeLength(0, 1, 8); }, nullptr},
-      {"length with bound 65536: unbounded form", [](ASN1::PEREncoder& e) { return e.encodeLength(3, 0, 65536); }, "03"},
-      {"bit then aligned length", [](ASN1::PEREncoder& e) { e.encodeSingleBit(true); return e.encodeLength(2, 0, ASN1::UnboundedLength); }, "80 02"},
+      {"small number 64", [](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(64); },
+       "80 01 40"},
+      {"small number 2^24", [](ASN1::PEREncoder& e) { return e.encodeSmallUnsigned(1u << 24); },
+       "80 04 01 00 00 00"},
+      {"length 127: one octet",
+       [](ASN1::PEREncoder& e) { return e.encodeLength(127, 0, ASN1::UnboundedLength); }, "7f"},
+      {"length 128: two octets",
+       [](ASN1::PEREncoder& e) { return e.encodeLength(128, 0, ASN1::UnboundedLength); }, "80 80"},
+      {"length 16383",
+       [](ASN1::PEREncoder& e) { return e.encodeLength(16383, 0, ASN1::UnboundedLength); },
+       "bf ff"},
+      {"length 16384 has no form",
+       [](ASN1::PEREncoder& e) { return e.encodeLength(16384, 0, ASN1::UnboundedLength); },
+       nullptr},
+      {"length above its upper bound", [](ASN1::PEREncoder& e) { return e.encodeLength(9, 0, 8); },
+       nullptr},
+      {"length below its lower bound", [](ASN1::PEREncoder& e) { return e.encodeLength(0, 1, 8); },
+       nullptr},
+      {"length with bound 65536: unbounded form",
+       [](ASN1::PEREncoder& e) { return e.encodeLength(3, 0, 65536); }, "03"},
+      {"bit then aligned length",
+       [](ASN1::PEREncoder& e) {
+         e.encodeSingleBit(true);
+         return e.encodeLength(2, 0, ASN1::UnboundedLength);
+       },
+       "80 02"},
       {"empty block writes nothing, not even alignment",
-       [](ASN1::PEREncoder& e) { e.encodeSingleBit(true); e.encodeBlock("", 0); e.encodeSingleBit(true); return true; }, "c0"},
-      {"byte aligns", [](ASN1::PEREncoder& e) { e.encodeSingleBit(true); e.encodeByte(0x5a); return true; }, "80 5a"},
-      {"32-bit field", [](ASN1::PEREncoder& e) { e.encodeMultiBit(0xdeadbeef, 32); return true; }, "de ad be ef"},
-      {"bit map", [](ASN1::PEREncoder& e) { const unsigned char m[] = {0xff, 0xa0}; e.encodeBitMap(m, 11); return true; }, "ff a0"},
+       [](ASN1::PEREncoder& e) {
+         e.encodeSingleBit(true);
+         e.encodeBlock("", 0);
+         e.encodeSingleBit(true);
+         return true;
+       },
+       "c0"},
+      {"byte aligns",
+       [](ASN1::PEREncoder& e) {
+         e.encodeSingleBit(true);
+         e.encodeByte(0x5a);
+         return true;
+       },
+       "80 5a"},
+      {"32-bit field",
+       [](ASN1::PEREncoder& e) {
+         e.encodeMultiBit(0xdeadbeef, 32);
+         return true;
+       },
+       "de ad be ef"},
+      {"bit map",
+       [](ASN1::PEREncoder& e) {
+         const unsigned char m[] = {0xff, 0xa0};
+         e.encodeBitMap(m, 11);
+         return true;
+       },
+       "ff a0"},
   };
   for (const BlockCase& c : cases) {
     std::vector<char> out;
@@ -97,22 +137,28 @@ TEST(PerBlocks, DecoderBlocks) {
       {"80 03 01 11 70", small, true, 70000},
       {"80 05 01 02 03 04 05", small, false, 0},
       {"80 02 01", small, false, 0},
-      {"de ad be ef", [](ASN1::PERDecoder& d, std::uint64_t& v) {
+      {"de ad be ef",
+       [](ASN1::PERDecoder& d, std::uint64_t& v) {
          std::uint32_t x;
          bool ok = d.decodeMultiBit(32, x);
          v = x;
          return ok;
-       }, true, 0xdeadbeef},
-      {"de ad be ef 01", [](ASN1::PERDecoder& d, std::uint64_t&) {
+       },
+       true, 0xdeadbeef},
+      {"de ad be ef 01",
+       [](ASN1::PERDecoder& d, std::uint64_t&) {
          std::uint32_t x;
          return d.decodeMultiBit(33, x);
-       }, false, 0},
-      {"de", [](ASN1::PERDecoder& d, std::uint64_t& v) {
+       },
+       false, 0},
+      {"de",
+       [](ASN1::PERDecoder& d, std::uint64_t& v) {
          std::uint32_t x;
          bool ok = d.decodeMultiBit(0, x);
          v = x;
          return ok && d.getBitsLeft() == 8;
-       }, true, 0},
+       },
+       true, 0},
   };
   for (const Case& c : cases) {
     std::vector<char> in = unhex(c.octets);
@@ -259,7 +305,8 @@ TEST(PerDecoder, OpenTypes) {
 }
 
 // An open type constrained to one type: decoded in place.
-const ASN1::OpenTypeInfo pairOpenInfo = {{&ASN1::TypeConstrainedOpenData::create, 0}, &TESTIMP::Pair::theInfo};
+const ASN1::OpenTypeInfo pairOpenInfo = {{&ASN1::TypeConstrainedOpenData::create, 0},
+                                         &TESTIMP::Pair::theInfo};
 
 TEST(PerDecoder, TypeConstrainedOpenType) {
   std::unique_ptr<ASN1::AbstractData> v(ASN1::AbstractData::create(&pairOpenInfo));

@@ -39,12 +39,25 @@ TEST(ValueNotationPrint, Texts) {
          return v;
        },
        "4294967295"},
-      {"signed range", [] { return Value(new ASN1::INTEGER(-5, &ASN1::Constrained_INTEGER<ASN1::FixedConstraint, -128, 127>::theInfo)); }, "-5"},
-      {"sparse enumeration prints the table entry", [] { return with<Sparse>([](Sparse& e) { e = Sparse::cs1; }); }, "cs1=8"},
-      {"value no enumerator carries", [] { return with<Sparse>([](Sparse& e) { e.setFromInt(2); }); }, "2"},
-      {"value past the table", [] { return with<Sparse>([](Sparse& e) { e.setFromInt(300); }); }, "300"},
-      {"negative value", [] { return with<Standby>([](Standby& e) { e = Standby::not_use; }); }, "-1"},
-      {"OBJECT IDENTIFIER", [] { return Value(new ASN1::OBJECT_IDENTIFIER{1, 3, 6, 1}); }, "{ 1 3 6 1 }"},
+      {"signed range",
+       [] {
+         return Value(new ASN1::INTEGER(
+             -5, &ASN1::Constrained_INTEGER<ASN1::FixedConstraint, -128, 127>::theInfo));
+       },
+       "-5"},
+      {"sparse enumeration prints the table entry",
+       [] { return with<Sparse>([](Sparse& e) { e = Sparse::cs1; }); }, "cs1=8"},
+      {"value no enumerator carries",
+       [] { return with<Sparse>([](Sparse& e) { e.setFromInt(2); }); }, "2"},
+      {"value past the table", [] { return with<Sparse>([](Sparse& e) { e.setFromInt(300); }); },
+       "300"},
+      {"negative value", [] { return with<Standby>([](Standby& e) { e = Standby::not_use; }); },
+       "-1"},
+      {"OBJECT IDENTIFIER",
+       [] {
+         return Value(new ASN1::OBJECT_IDENTIFIER{1, 3, 6, 1});
+       },
+       "{ 1 3 6 1 }"},
       {"BIT STRING",
        [] {
          Value v(new ASN1::BIT_STRING);
@@ -66,11 +79,14 @@ TEST(ValueNotationPrint, Texts) {
          return v;
        },
        "'000'B"},
-      {"OCTET STRING", [] { return Value(new ASN1::OCTET_STRING(unhex("0a ff 00"))); }, "'0a ff 00'H"},
+      {"OCTET STRING", [] { return Value(new ASN1::OCTET_STRING(unhex("0a ff 00"))); },
+       "'0a ff 00'H"},
       {"empty OCTET STRING", [] { return Value(new ASN1::OCTET_STRING); }, "''H"},
       {"IA5String unescaped", [] { return Value(new ASN1::IA5String("a\"b")); }, "\"a\"b\""},
       {"BMPString", [] { return Value(new ASN1::BMPString(L"hi")); }, "\"hi\""},
-      {"GeneralizedTime", [] { return Value(new ASN1::GeneralizedTime(2001, 2, 3, 4, 5, 6, 0, 0, true)); }, "\"20010203040506Z\""},
+      {"GeneralizedTime",
+       [] { return Value(new ASN1::GeneralizedTime(2001, 2, 3, 4, 5, 6, 0, 0, true)); },
+       "\"20010203040506Z\""},
       {"CHOICE of NULL", [] { return with<One>([](One& o) { o.select_only(); }); }, "only : NULL"},
       {"exact spelling of a name", [] { return with<Names>([](Names& n) { n.set_trunk_bri(4); }); },
        "{\n  trunk_bri 4,\n  in-progress FALSE\n}"},
@@ -99,7 +115,8 @@ TEST(ValueNotationPrint, Texts) {
        [] { return with<Extended>([](Extended& e) { e.set_d(7); }); }, "{\n  a 0,\n  d 7\n}"},
       {"open type with octets only",
        [] { return with<Misc>([](Misc& m) { m.get_open().get_buf() = unhex("80"); }); },
-       "{\n  nothing NULL,\n  flag FALSE,\n  when \"00010101000000\",\n  oid { },\n  open '80'H\n}"},
+       "{\n  nothing NULL,\n  flag FALSE,\n  when \"00010101000000\",\n  oid { },\n  open "
+       "'80'H\n}"},
   };
   for (const PrintCase& c : cases) {
     Value v = c.make();
@@ -166,70 +183,108 @@ typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, -128, 127> Int8s;
 typedef ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 1023> Int1023;
 typedef ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, 0, 10> IntExt;
 
-Value integer(int v, const void* info) { return Value(new ASN1::INTEGER(v, info)); }
+Value integer(int v, const void* info) {
+  return Value(new ASN1::INTEGER(v, info));
+}
 
 TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
-      {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); }, true, true, ""},
+      {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
+       true, true, ""},
       {"0..4294967295 above 2^31",
        [] {
          Value v(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>);
-         static_cast<ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>&>(*v) = 3000000000u;
+         static_cast<ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>&>(*v) =
+             3000000000u;
          return v;
        },
        true, true, ""},
       {"-128..127 = -5", [] { return integer(-5, &Int8s::theInfo); }, true, true, ""},
       {"-5..MAX has no upper bound",
-       [] { return integer(5, &ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, -5, 4294967295u>::theInfo); }, true,
-       true, ""},
+       [] {
+         return integer(
+             5, &ASN1::Constrained_INTEGER<ASN1::PartiallyConstrained, -5, 4294967295u>::theInfo);
+       },
+       true, true, ""},
       {"-128..127 = 200", [] { return integer(200, &Int8s::theInfo); }, false, false,
        "p The INTEGER value 200 is greater than upper bound 127"},
       {"-128..127 = -200", [] { return integer(-200, &Int8s::theInfo); }, false, false,
        "p The INTEGER value -200 is smaller than lower bound -128"},
-      {"0..1023 = -1 compares unsigned", [] { return integer(-1, &Int1023::theInfo); }, false, false,
-       "p The INTEGER value 4294967295 is greater than upper bound 1023"},
-      {"extendable above upper: valid, not reported", [] { return integer(11, &IntExt::theInfo); }, true, false, ""},
+      {"0..1023 = -1 compares unsigned", [] { return integer(-1, &Int1023::theInfo); }, false,
+       false, "p The INTEGER value 4294967295 is greater than upper bound 1023"},
+      {"extendable above upper: valid, not reported", [] { return integer(11, &IntExt::theInfo); },
+       true, false, ""},
       {"extendable below lower: valid, reported",
-       [] { return integer(-11, &ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, -10, 10>::theInfo); }, true, false,
-       "p The INTEGER value -11 is smaller than lower bound -10"},
-      {"extendable ENUMERATED above the root", [] { return with<Gain>([](Gain& g) { g = Gain::extra; }); }, true, false,
+       [] {
+         return integer(-11,
+                        &ASN1::Constrained_INTEGER<ASN1::ExtendableConstraint, -10, 10>::theInfo);
+       },
+       true, false, "p The INTEGER value -11 is smaller than lower bound -10"},
+      {"extendable ENUMERATED above the root",
+       [] { return with<Gain>([](Gain& g) { g = Gain::extra; }); }, true, false,
        "p This ENUMERATED has invalid value 300"},
-      {"OBJECT IDENTIFIER without arcs", [] { return Value(new ASN1::OBJECT_IDENTIFIER); }, false, false,
-       "p This OBJECT IDENTIFIER is not assigned"},
+      {"OBJECT IDENTIFIER without arcs", [] { return Value(new ASN1::OBJECT_IDENTIFIER); }, false,
+       false, "p This OBJECT IDENTIFIER is not assigned"},
       {"string too short", [] { return Value(new ShortName); }, false, false,
        "p This AbstractString has size 0 smaller than its lower bound 1"},
-      {"string too long", [] { return with<ShortName>([](ShortName& s) { s = "123456789"; }); }, false, false,
-       "p This AbstractString has size 9 greater than its upper bound 8"},
-      {"character outside the table", [] { return Value(new ASN1::NumericString("12a")); }, false, false,
-       "p The character 'a' is not valid for the string"},
-      {"GeneralizedTime hour 24", [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, 0, false)); }, true, true, ""},
-      {"GeneralizedTime month 13", [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false, false,
-       "p This GeneralizedTime is not valid"},
-      {"CHOICE not selected", [] { return Value(new Pdu); }, false, false, "p This CHOICE is not selected"},
-      {"CHOICE unknown", [] { return with<Pdu>([](Pdu& p) { p.setSelection(99, nullptr); p.createSelection(); }); }, false, false,
-       "p This selection is not understood by this decoder"},
-      {"CHOICE extension: valid, not strictly", [] { return with<Pdu>([](Pdu& p) { p.select_later(); }); }, true, false, ""},
+      {"string too long", [] { return with<ShortName>([](ShortName& s) { s = "123456789"; }); },
+       false, false, "p This AbstractString has size 9 greater than its upper bound 8"},
+      {"character outside the table", [] { return Value(new ASN1::NumericString("12a")); }, false,
+       false, "p The character 'a' is not valid for the string"},
+      {"GeneralizedTime hour 24",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, 0, false)); }, true,
+       true, ""},
+      {"GeneralizedTime month 13",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false,
+       false, "p This GeneralizedTime is not valid"},
+      {"CHOICE not selected", [] { return Value(new Pdu); }, false, false,
+       "p This CHOICE is not selected"},
+      {"CHOICE unknown",
+       [] {
+         return with<Pdu>([](Pdu& p) {
+           p.setSelection(99, nullptr);
+           p.createSelection();
+         });
+       },
+       false, false, "p This selection is not understood by this decoder"},
+      {"CHOICE extension: valid, not strictly",
+       [] { return with<Pdu>([](Pdu& p) { p.select_later(); }); }, true, false, ""},
       {"path through SEQUENCE and CHOICE",
-       [] { return with<TESTMOD::Message>([](TESTMOD::Message& m) { m.get_pdu().select_numbers().get_fixed().setValue(2000); }); },
+       [] {
+         return with<TESTMOD::Message>(
+             [](TESTMOD::Message& m) { m.get_pdu().select_numbers().get_fixed().setValue(2000); });
+       },
        false, false, "p.pdu.numbers.fixed The INTEGER value 2000 is greater than upper bound 1023"},
       {"invalid optional field that is absent",
-       [] { return with<TESTMOD::Message>([](TESTMOD::Message& m) {
-              m.get_pdu().select_one().select_only();
-              m.set_slot(2000);
-            }); },
+       [] {
+         return with<TESTMOD::Message>([](TESTMOD::Message& m) {
+           m.get_pdu().select_one().select_only();
+           m.set_slot(2000);
+         });
+       },
        true, true, ""},
       {"list element",
-       [] { return with<Lists>([](Lists& l) {
-              for (int i = 0; i < 3; ++i) l.get_bounded().push_back(ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 7>());
-              l.get_bounded()[1] = 9u;
-            }); },
+       [] {
+         return with<Lists>([](Lists& l) {
+           for (int i = 0; i < 3; ++i)
+             l.get_bounded().push_back(ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 7>());
+           l.get_bounded()[1] = 9u;
+         });
+       },
        false, false, "p.bounded[1] The INTEGER value 9 is greater than upper bound 7"},
       {"list too short", [] { return Value(new Lists); }, false, false,
        "p.bounded This SEQUENCE OF has size 0 smaller than its lower bound 1"},
       {"open type without data", [] { return Value(new ASN1::OpenData); }, false, false,
        "p This Open Type does not contain any valid data"},
-      {"open type with octets", [] { return with<ASN1::OpenData>([](ASN1::OpenData& o) { o.get_buf(); }); }, true, true, ""},
-      {"fixed OCTET STRING size", [] { return with<Octets>([](Octets& o) { o.set_fixed(unhex("00 00 00 00")); o.get_flags().resize(9); }); },
+      {"open type with octets",
+       [] { return with<ASN1::OpenData>([](ASN1::OpenData& o) { o.get_buf(); }); }, true, true, ""},
+      {"fixed OCTET STRING size",
+       [] {
+         return with<Octets>([](Octets& o) {
+           o.set_fixed(unhex("00 00 00 00"));
+           o.get_flags().resize(9);
+         });
+       },
        false, false, "p.flags This BIT STRING has size 9 greater than its upper bound 8"},
   };
   for (const CheckCase& c : cases) {

@@ -149,7 +149,8 @@ TEST(GeneralizedTime, Text) {
   EXPECT_EQ("19990101000000+0530", ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, 330, false).get());
   EXPECT_EQ("00010101000000", ASN1::GeneralizedTime().get());
   // The largest offset an int holds has no positive counterpart.
-  EXPECT_EQ("19990101000000-3579139408", ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, INT_MIN, false).get());
+  EXPECT_EQ("19990101000000-3579139408",
+            ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, INT_MIN, false).get());
 }
 
 TEST(GeneralizedTime, ReadsOnlyItsText) {
@@ -222,8 +223,8 @@ TEST(Strings, PermittedCharacterTables) {
     unsigned first, last;
   };
   const Case cases[] = {
-      {ASN1::NumericString::theInfo, ' ', '9'},     {ASN1::PrintableString::theInfo, ' ', 'z'},
-      {ASN1::VisibleString::theInfo, 0x20, 0x7e},   {ASN1::IA5String::theInfo, 0, 0x7f},
+      {ASN1::NumericString::theInfo, ' ', '9'},   {ASN1::PrintableString::theInfo, ' ', 'z'},
+      {ASN1::VisibleString::theInfo, 0x20, 0x7e}, {ASN1::IA5String::theInfo, 0, 0x7f},
       {ASN1::GeneralString::theInfo, 0, 0xff},
   };
   for (const Case& c : cases) {

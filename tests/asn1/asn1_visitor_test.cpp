@@ -102,7 +102,8 @@ TEST(Walks, Encoding) {
   };
   const Case cases[] = {
       {"mandatory addition present", [](Extended&) {}, "pre root0 preext ext3 after"},
-      {"optional root field present", [](Extended& e) { e.includeOptionalField(Extended::o_b, Extended::f_b); },
+      {"optional root field present",
+       [](Extended& e) { e.includeOptionalField(Extended::o_b, Extended::f_b); },
        "pre root0 root1 preext ext3 after"},
       {"both additions", [](Extended& e) { e.includeOptionalField(Extended::o_c, Extended::f_c); },
        "pre root0 preext ext2 ext3 after"},
@@ -161,7 +162,9 @@ TEST(PrimitiveChecker, Answers) {
 // INTEGER with named numbers, on a record of its own.
 const ASN1::NamedNumber levelNames[] = {{1, "low"}, {9, "high"}};
 const ASN1::IntegerWithNamedNumberInfo levelInfo = {
-    {{&ASN1::IntegerWithNamedNumber::create, 2}, ASN1::Unconstrained, 0, 0xFFFFFFFFu}, levelNames, 2};
+    {{&ASN1::IntegerWithNamedNumber::create, 2}, ASN1::Unconstrained, 0, 0xFFFFFFFFu},
+    levelNames,
+    2};
 
 TEST(IntegerWithNamedNumber, NamesAndCoding) {
   ASN1::IntegerWithNamedNumber n(9, &levelInfo);
@@ -180,7 +183,9 @@ TEST(IntegerWithNamedNumber, NamesAndCoding) {
 
 TEST(BMPString, PrintsCodesWhenItCannotConvert) {
   // Outside the C locale's single-byte range the conversion fails.
-  ASN1::BMPString s(L"\x263a" L"A");
+  ASN1::BMPString s(
+      L"\x263a"
+      L"A");
   EXPECT_EQ("{{ 0, 0, 38, 58}, { 0, 0, 0, 65}}", s.asValueNotation());
 }
 

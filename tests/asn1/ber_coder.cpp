@@ -40,8 +40,10 @@ std::vector<char> concat(std::vector<char> a, const std::vector<char>& b) {
   return a;
 }
 
-const ConstrainedInfo tag40Info = {{&INTEGER::create, contextTag(40)}, Unconstrained, 0, 0xFFFFFFFFu};
-const ConstrainedInfo tag200Info = {{&INTEGER::create, makeTag(PrivateTagClass, 200)}, Unconstrained, 0, 0xFFFFFFFFu};
+const ConstrainedInfo tag40Info = {
+    {&INTEGER::create, contextTag(40)}, Unconstrained, 0, 0xFFFFFFFFu};
+const ConstrainedInfo tag200Info = {
+    {&INTEGER::create, makeTag(PrivateTagClass, 200)}, Unconstrained, 0, 0xFFFFFFFFu};
 
 void fillTopFull(AbstractData& v) {
   select<Null>(field<CHOICE>(v, 2), 0);
@@ -199,7 +201,8 @@ TEST(BerCoder, DecodesExactOctetsToEqualValue) {
     BERDecoder decoder(row.octets.data(), row.octets.data() + row.octets.size());
     ASSERT_TRUE(decoded->accept(decoder)) << row.name;
     EXPECT_EQ(row.octets.data() + row.octets.size(), decoder.getPosition()) << row.name;
-    EXPECT_EQ(*expected, *decoded) << row.name << "\n" << expected->asValueNotation() << "\n"
+    EXPECT_EQ(*expected, *decoded) << row.name << "\n"
+                                   << expected->asValueNotation() << "\n"
                                    << decoded->asValueNotation();
   }
 }
@@ -208,7 +211,8 @@ TEST(BerCoder, DecodesExactOctetsToEqualValue) {
 TEST(BerCoder, EveryTruncationFails) {
   for (const Vector& row : vectors()) {
     for (std::size_t n = 0; n < row.octets.size(); ++n) {
-      std::vector<char> prefix(row.octets.begin(), row.octets.begin() + static_cast<std::ptrdiff_t>(n));
+      std::vector<char> prefix(row.octets.begin(),
+                               row.octets.begin() + static_cast<std::ptrdiff_t>(n));
       Value decoded(AbstractData::create(row.info));
       EXPECT_FALSE(berDecode(prefix, *decoded)) << row.name << " cut at " << n;
     }
@@ -237,15 +241,20 @@ TEST(BerCoder, RefusesMalformedInput) {
   const BadInput table[] = {
       {"indefinite length", &OCTET_STRING::theInfo, bytes({0x04, 0x80, 0x01, 0x00, 0x00})},
       {"indefinite sequence", &innerInfo, bytes({0x30, 0x80, 0x80, 0x01, 0x01, 0x00, 0x00})},
-      {"indefinite choice wrapper", &topInfo, bytes({0x30, 0x06, 0xA2, 0x80, 0x80, 0x00, 0x00, 0x00})},
+      {"indefinite choice wrapper", &topInfo,
+       bytes({0x30, 0x06, 0xA2, 0x80, 0x80, 0x00, 0x00, 0x00})},
       {"indefinite list", &intListInfo, bytes({0x30, 0x80, 0x02, 0x01, 0x00, 0x00, 0x00})},
       // Refused from the header alone, before anything is sized from it.
-      {"length beyond input", &OCTET_STRING::theInfo, bytes({0x04, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x00})},
-      {"length of 4 GiB", &OCTET_STRING::theInfo, bytes({0x04, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x00})},
-      {"list of 4 GiB", &intListInfo, bytes({0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x00})},
+      {"length beyond input", &OCTET_STRING::theInfo,
+       bytes({0x04, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x00})},
+      {"length of 4 GiB", &OCTET_STRING::theInfo,
+       bytes({0x04, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x00})},
+      {"list of 4 GiB", &intListInfo,
+       bytes({0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x00})},
       {"string beyond its sequence", &innerInfo,
        bytes({0x30, 0x09, 0x80, 0x01, 0x01, 0x81, 0x84, 0x10, 0x00, 0x00, 0x00})},
-      {"length of five octets", &OCTET_STRING::theInfo, bytes({0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
+      {"length of five octets", &OCTET_STRING::theInfo,
+       bytes({0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
       {"reserved length octet", &OCTET_STRING::theInfo, bytes({0x04, 0xFF, 0x00})},
       {"component beyond parent", &innerInfo, bytes({0x30, 0x03, 0x80, 0x02, 0x01, 0x01})},
       {"tag number too long", &INTEGER::theInfo, bytes({0x1F, 0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x00})},
@@ -257,7 +266,8 @@ TEST(BerCoder, RefusesMalformedInput) {
       {"unused bits without data", &BIT_STRING::theInfo, bytes({0x03, 0x01, 0x03})},
       {"constructed octet string", &OCTET_STRING::theInfo, bytes({0x24, 0x03, 0x04, 0x01, 0x00})},
       {"constructed integer", &INTEGER::theInfo, bytes({0x22, 0x03, 0x02, 0x01, 0x05})},
-      {"constructed sequence component", &innerInfo, bytes({0x30, 0x05, 0xA0, 0x03, 0x01, 0x01, 0x01})},
+      {"constructed sequence component", &innerInfo,
+       bytes({0x30, 0x05, 0xA0, 0x03, 0x01, 0x01, 0x01})},
       {"odd BMPString", &BMPString::theInfo, bytes({0x1E, 0x03, 0x00, 0x41, 0x00})},
       {"truncated oid", &OBJECT_IDENTIFIER::theInfo, bytes({0x06, 0x02, 0x2A, 0x86})},
       {"missing mandatory", &topInfo, bytes({0x30, 0x03, 0x80, 0x01, 0x05})},
@@ -292,29 +302,36 @@ TEST(BerCoder, TrailingOptionalDoesNotTakeParentsField) {
 // each row decodes to the value its fill builds.
 TEST(BerCoder, AcceptsWhatTheRulesAllow) {
   const Vector table[] = {
-      {"unknown alternative of an extensible choice", &topInfo, [](AbstractData& v) {
+      {"unknown alternative of an extensible choice", &topInfo,
+       [](AbstractData& v) {
          field<INTEGER>(v, 0) = 5;
          field<CHOICE>(v, 2).setSelection(CHOICE::unknownSelection_, nullptr);
        },
        bytes({0x30, 0x07, 0x80, 0x01, 0x05, 0xA2, 0x02, 0x89, 0x00})},
       // Automatic tags are context-specific: [UNIVERSAL 1] is not alternative 1.
       {"universal tag in an extensible choice", &topInfo,
-       [](AbstractData& v) { field<CHOICE>(v, 2).setSelection(CHOICE::unknownSelection_, nullptr); },
+       [](AbstractData& v) {
+         field<CHOICE>(v, 2).setSelection(CHOICE::unknownSelection_, nullptr);
+       },
        bytes({0x30, 0x05, 0xA2, 0x03, 0x01, 0x01, 0x05})},
-      {"unknown trailing component", &innerInfo, [](AbstractData& v) { field<BOOLEAN>(v, 0) = true; },
+      {"unknown trailing component", &innerInfo,
+       [](AbstractData& v) { field<BOOLEAN>(v, 0) = true; },
        bytes({0x30, 0x06, 0x80, 0x01, 0x01, 0x89, 0x01, 0x00})},
       {"octets after the value", &Null::theInfo, nullptr, bytes({0x05, 0x00, 0xFF})},
       {"five-octet integer keeps four", &INTEGER::theInfo, set<INTEGER>(5),
        bytes({0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x05})},
       {"five-octet enumerated keeps four", &stateInfo, setEnum(16),
        bytes({0x0A, 0x05, 0xFF, 0x00, 0x00, 0x00, 0x10})},
-      {"boolean takes its last octet", &BOOLEAN::theInfo, set<BOOLEAN>(true), bytes({0x01, 0x02, 0x00, 0x07})},
+      {"boolean takes its last octet", &BOOLEAN::theInfo, set<BOOLEAN>(true),
+       bytes({0x01, 0x02, 0x00, 0x07})},
       {"empty boolean", &BOOLEAN::theInfo, nullptr, bytes({0x01, 0x00})},
       {"primitive sequence", &innerInfo, [](AbstractData& v) { field<BOOLEAN>(v, 0) = true; },
        bytes({0x10, 0x03, 0x80, 0x01, 0x01})},
       {"primitive list", &intListInfo,
-       [](AbstractData& v) { static_cast<SEQUENCE_OF_Base&>(v).resize(1); }, bytes({0x10, 0x03, 0x02, 0x01, 0x00})},
-      {"primitive choice wrapper", &topInfo, [](AbstractData& v) {
+       [](AbstractData& v) { static_cast<SEQUENCE_OF_Base&>(v).resize(1); },
+       bytes({0x10, 0x03, 0x02, 0x01, 0x00})},
+      {"primitive choice wrapper", &topInfo,
+       [](AbstractData& v) {
          field<INTEGER>(v, 0) = 5;
          select<INTEGER>(field<CHOICE>(v, 2), 1) = 7;
        },
@@ -337,7 +354,8 @@ TEST(BerCoder, AcceptsWhatTheRulesAllow) {
   SEQUENCE top(&topInfo);
   field<BOOLEAN>(select<SEQUENCE>(field<CHOICE>(top, 2), 2), 0) = true;
   ASSERT_TRUE(berDecode(bytes({0x30, 0x06, 0xA2, 0x04, 0xA2, 0x02, 0x80, 0x00}), top));
-  EXPECT_EQ(*make(&topInfo, [](AbstractData& v) { select<SEQUENCE>(field<CHOICE>(v, 2), 2); }), top);
+  EXPECT_EQ(*make(&topInfo, [](AbstractData& v) { select<SEQUENCE>(field<CHOICE>(v, 2), 2); }),
+            top);
 }
 
 TEST(BerCoder, RefusesToEncodeIncompleteValues) {

@@ -41,9 +41,13 @@ void roundTrip(const std::vector<SampleCase>& cases, bool sweep) {
   }
 }
 
-TEST(BerRoundTrip, EveryMessageAlternative) { roundTrip(messageCases(3), false); }
+TEST(BerRoundTrip, EveryMessageAlternative) {
+  roundTrip(messageCases(3), false);
+}
 
-TEST(BerRoundTrip, EveryTruncatedMessageFails) { roundTrip(messageCases(1), true); }
+TEST(BerRoundTrip, EveryTruncatedMessageFails) {
+  roundTrip(messageCases(1), true);
+}
 
 TEST(ValueNotationRoundTrip, EveryMessageAlternative) {
   std::vector<SampleCase> cases = messageCases(3);

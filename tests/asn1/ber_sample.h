@@ -27,7 +27,8 @@ class Sampler {
       if (total) fillChoice(*choice, static_cast<int>(depth > 6 ? 0 : s % total), depth);
       return;
     }
-    if (SEQUENCE_OF_Base* list = dynamic_cast<SEQUENCE_OF_Base*>(&value)) return fillList(*list, depth);
+    if (SEQUENCE_OF_Base* list = dynamic_cast<SEQUENCE_OF_Base*>(&value))
+      return fillList(*list, depth);
     if (INTEGER* i = dynamic_cast<INTEGER*>(&value)) return fillInteger(*i);
     if (ENUMERATED* e = dynamic_cast<ENUMERATED*>(&value)) return fillEnumerated(*e);
     if (BOOLEAN* b = dynamic_cast<BOOLEAN*>(&value)) {
@@ -51,7 +52,8 @@ class Sampler {
       unsigned n = size(bmp->info()->size, 3);
       bmp->clear();
       unsigned first = std::max(bmp->info()->firstChar, 0x41u);
-      for (unsigned k = 0; k < n; ++k) bmp->push_back(static_cast<wchar_t>(std::min(first + k, bmp->info()->lastChar)));
+      for (unsigned k = 0; k < n; ++k)
+        bmp->push_back(static_cast<wchar_t>(std::min(first + k, bmp->info()->lastChar)));
       return;
     }
     if (OBJECT_IDENTIFIER* oid = dynamic_cast<OBJECT_IDENTIFIER*>(&value)) {
@@ -59,7 +61,8 @@ class Sampler {
       return;
     }
     if (GeneralizedTime* t = dynamic_cast<GeneralizedTime*>(&value)) {
-      *t = GeneralizedTime(2024, 1 + static_cast<int>(s % 12), 2, 3, 4, 5, s % 2 ? 250 : 0, 0, true);
+      *t =
+          GeneralizedTime(2024, 1 + static_cast<int>(s % 12), 2, 3, 4, 5, s % 2 ? 250 : 0, 0, true);
       return;
     }
     if (OpenData* open = dynamic_cast<OpenData*>(&value)) {
@@ -89,7 +92,8 @@ class Sampler {
     const SequenceInfo* si = seq.info();
     unsigned total = si->numFields + si->knownExtensions;
     for (unsigned i = 0; i < total; ++i) {
-      int id = i < si->numFields ? si->ids[i] : static_cast<int>(si->numOptional + i - si->numFields);
+      int id =
+          i < si->numFields ? si->ids[i] : static_cast<int>(si->numOptional + i - si->numFields);
       if (id >= 0) seq.includeOptionalField(static_cast<unsigned>(id), i);
       if (AbstractData* f = seq.createField(i)) fill(*f, depth + 1);
     }
@@ -146,7 +150,8 @@ class Sampler {
       char c = si->characterSet[k];
       // The printer writes strings unquoted inside, so a double quote
       // cannot be read back; control characters are not worth the noise.
-      if (c != '"' && static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F) pool += c;
+      if (c != '"' && static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F)
+        pool += c;
     }
     if (pool.empty()) pool = "Ab1 ,}";
     for (unsigned k = 0; k < n; ++k) str += pool[(k * 7 + seed + 33) % pool.size()];
@@ -157,7 +162,8 @@ class Sampler {
 
 // Follows component and alternative names from root ("#" steps into the first
 // element of a list), filling what it selects on the way.
-inline AbstractData* walk(AbstractData& root, std::initializer_list<const char*> path, Sampler& sampler) {
+inline AbstractData* walk(AbstractData& root, std::initializer_list<const char*> path,
+                          Sampler& sampler) {
   AbstractData* at = &root;
   for (const char* name : path) {
     if (SEQUENCE* seq = dynamic_cast<SEQUENCE*>(at)) {
@@ -165,7 +171,8 @@ inline AbstractData* walk(AbstractData& root, std::initializer_list<const char*>
       unsigned total = si->numFields + si->knownExtensions, i = 0;
       while (i < total && std::strcmp(si->names[i], name) != 0) ++i;
       if (i == total) return nullptr;
-      int id = i < si->numFields ? si->ids[i] : static_cast<int>(si->numOptional + i - si->numFields);
+      int id =
+          i < si->numFields ? si->ids[i] : static_cast<int>(si->numOptional + i - si->numFields);
       if (id >= 0) seq->includeOptionalField(static_cast<unsigned>(id), i);
       at = seq->createField(i);
     } else if (CHOICE* choice = dynamic_cast<CHOICE*>(at)) {
@@ -215,7 +222,9 @@ class OpenTypeFinder : public ConstVisitor {
     const AbstractData* f = seq.getField(static_cast<unsigned>(index));
     return !f || f->accept(*this);
   }
-  bool visitKnownExtension(const SEQUENCE& seq, int index) override { return visitExtensionRoot(seq, index); }
+  bool visitKnownExtension(const SEQUENCE& seq, int index) override {
+    return visitExtensionRoot(seq, index);
+  }
 };
 
 inline bool holdsOpenType(const AbstractData& value) {
@@ -231,7 +240,8 @@ struct SampleCase {
 
 // One sample per alternative of the CHOICE that `path` leads to from a
 // value of rootInfo, for each of `seeds` seeds.
-inline std::vector<SampleCase> alternativesOf(const void* rootInfo, std::initializer_list<const char*> path,
+inline std::vector<SampleCase> alternativesOf(const void* rootInfo,
+                                              std::initializer_list<const char*> path,
                                               unsigned seeds) {
   std::vector<SampleCase> cases;
   for (unsigned k = 0;; ++k) {

@@ -18,7 +18,8 @@ typedef Constrained_INTEGER<FixedConstraint, 0, 1023> SlotNumber;
 typedef Constrained_INTEGER<FixedConstraint, 0, 4294967295u> Counter32;
 
 // State ::= ENUMERATED { initial, learn, listen, speak(4), standby(8), active(16) }
-inline const char* const stateNames[] = {"initial", "learn", "listen", "speak=4", "standby=8", "active=16"};
+inline const char* const stateNames[] = {"initial", "learn",     "listen",
+                                         "speak=4", "standby=8", "active=16"};
 inline const EnumeratedInfo stateInfo = {{&ENUMERATED::create, 10}, false, 16, stateNames, 6};
 
 // Mode ::= ENUMERATED { not-use(-1), active(0), standby(1) }
@@ -38,28 +39,32 @@ inline const SequenceInfo innerInfo = {
     {&SEQUENCE::create, 16}, false, innerFields, innerIds, 2, 0, 1, nullptr, nullptr, innerNames};
 
 // IntList ::= SEQUENCE OF INTEGER; StateList ::= SEQUENCE OF State
-inline const SequenceOfInfo intListInfo = {{{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu},
-                                           &INTEGER::theInfo};
-inline const SequenceOfInfo stateListInfo = {{{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu},
-                                             &stateInfo};
+inline const SequenceOfInfo intListInfo = {
+    {{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu}, &INTEGER::theInfo};
+inline const SequenceOfInfo stateListInfo = {
+    {{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 0xFFFFFFFFu}, &stateInfo};
 
 // Leaf ::= CHOICE { off NULL, on INTEGER }
 inline const void* const leafAlternatives[] = {&Null::theInfo, &INTEGER::theInfo};
 inline const char* const leafNames[] = {"off", "on"};
-inline const ChoiceInfo leafInfo = {{&CHOICE::create, 0}, false, leafAlternatives, 2, 2, nullptr, leafNames};
+inline const ChoiceInfo leafInfo = {
+    {&CHOICE::create, 0}, false, leafAlternatives, 2, 2, nullptr, leafNames};
 
 // Pick ::= CHOICE { none NULL, number INTEGER, inner Inner, list IntList, state State,
 //                   leaf Leaf, ..., late IA5String }
-inline const void* const pickAlternatives[] = {&Null::theInfo, &INTEGER::theInfo, &innerInfo, &intListInfo,
-                                               &stateInfo,     &leafInfo,         &IA5String::theInfo};
+inline const void* const pickAlternatives[] = {&Null::theInfo,     &INTEGER::theInfo, &innerInfo,
+                                               &intListInfo,       &stateInfo,        &leafInfo,
+                                               &IA5String::theInfo};
 inline const char* const pickNames[] = {"none", "number", "inner", "list", "state", "leaf", "late"};
-inline const ChoiceInfo pickInfo = {{&CHOICE::create, 0}, true, pickAlternatives, 6, 7, nullptr, pickNames};
+inline const ChoiceInfo pickInfo = {
+    {&CHOICE::create, 0}, true, pickAlternatives, 6, 7, nullptr, pickNames};
 
 // Top ::= SEQUENCE { seq INTEGER OPTIONAL, slot INTEGER (0..1023) OPTIONAL, pick Pick,
 //                    bits BIT STRING OPTIONAL, name IA5String OPTIONAL,
 //                    states StateList OPTIONAL, ..., extra INTEGER }
-inline const void* const topFields[] = {&INTEGER::theInfo,    &SlotNumber::theInfo, &pickInfo, &BIT_STRING::theInfo,
-                                        &IA5String::theInfo, &stateListInfo,        &INTEGER::theInfo};
+inline const void* const topFields[] = {&INTEGER::theInfo,    &SlotNumber::theInfo, &pickInfo,
+                                        &BIT_STRING::theInfo, &IA5String::theInfo,  &stateListInfo,
+                                        &INTEGER::theInfo};
 inline const int topIds[] = {0, 1, -1, 2, 3, 4, 0};
 inline const char* const topNames[] = {"seq", "slot", "pick", "bits", "name", "states", "extra"};
 inline const SequenceInfo topInfo = {
@@ -68,16 +73,23 @@ inline const SequenceInfo topInfo = {
 // Kinds ::= SEQUENCE { id OBJECT IDENTIFIER, wide BMPString, when GeneralizedTime,
 //                      level Level, big Counter32, digits NumericString, nothing NULL,
 //                      choice Leaf OPTIONAL }
-inline const void* const kindsFields[] = {&OBJECT_IDENTIFIER::theInfo, &BMPString::theInfo, &GeneralizedTime::theInfo,
-                                          &levelInfo,                  &Counter32::theInfo, &NumericString::theInfo,
-                                          &Null::theInfo,              &leafInfo};
+inline const void* const kindsFields[] = {&OBJECT_IDENTIFIER::theInfo,
+                                          &BMPString::theInfo,
+                                          &GeneralizedTime::theInfo,
+                                          &levelInfo,
+                                          &Counter32::theInfo,
+                                          &NumericString::theInfo,
+                                          &Null::theInfo,
+                                          &leafInfo};
 inline const int kindsIds[] = {-1, -1, -1, -1, -1, -1, -1, 0};
-inline const char* const kindsNames[] = {"id", "wide", "when", "level", "big", "digits", "nothing", "choice"};
+inline const char* const kindsNames[] = {"id",  "wide",   "when",    "level",
+                                         "big", "digits", "nothing", "choice"};
 inline const SequenceInfo kindsInfo = {
     {&SEQUENCE::create, 16}, false, kindsFields, kindsIds, 8, 0, 1, nullptr, nullptr, kindsNames};
 
 // Empty ::= SEQUENCE {}
-inline const SequenceInfo emptyInfo = {{&SEQUENCE::create, 16}, false, nullptr, nullptr, 0, 0, 0, nullptr, nullptr, nullptr};
+inline const SequenceInfo emptyInfo = {
+    {&SEQUENCE::create, 16}, false, nullptr, nullptr, 0, 0, 0, nullptr, nullptr, nullptr};
 
 // Tail ::= SEQUENCE { x INTEGER, y INTEGER OPTIONAL }
 // Outer ::= SEQUENCE { a Tail, b INTEGER }: y and b share the tag [1].
@@ -98,7 +110,8 @@ inline const SequenceInfo outerInfo = {
 inline const void* const eitherAlternatives[] = {&INTEGER::theInfo, &IA5String::theInfo};
 inline const unsigned eitherTags[] = {2, 22};
 inline const char* const eitherNames[] = {"number", "text"};
-inline const ChoiceInfo eitherInfo = {{&CHOICE::create, 0}, false, eitherAlternatives, 2, 2, eitherTags, eitherNames};
+inline const ChoiceInfo eitherInfo = {{&CHOICE::create, 0}, false,      eitherAlternatives, 2, 2,
+                                      eitherTags,           eitherNames};
 
 // Own ::= SEQUENCE { either Either OPTIONAL, blob OCTET STRING } with each
 // component under its own tag.
@@ -106,14 +119,16 @@ inline const void* const ownFields[] = {&eitherInfo, &OCTET_STRING::theInfo};
 inline const int ownIds[] = {0, -1};
 inline const char* const ownNames[] = {"either", "blob"};
 inline const SequenceInfo ownInfo = {
-    {&SEQUENCE::create, 16}, false, ownFields, ownIds, 2, 0, 1, nullptr, &SEQUENCE::defaultTag, ownNames};
+    {&SEQUENCE::create, 16}, false,   ownFields, ownIds, 2, 0, 1, nullptr,
+    &SEQUENCE::defaultTag,   ownNames};
 
 // Field access by position, for building values in tests.
 template <class T>
 T& field(AbstractData& seq, unsigned index) {
   SEQUENCE& s = static_cast<SEQUENCE&>(seq);
   const SequenceInfo* si = s.info();
-  int id = index < si->numFields ? si->ids[index] : static_cast<int>(si->numOptional + index - si->numFields);
+  int id = index < si->numFields ? si->ids[index]
+                                 : static_cast<int>(si->numOptional + index - si->numFields);
   if (id >= 0) s.includeOptionalField(static_cast<unsigned>(id), index);
   return dynamic_cast<T&>(*s.createField(index));
 }

@@ -21,9 +21,13 @@ std::string hexOf(const ASN1::AbstractData& value) {
   return s;
 }
 
-bool encodes(const ASN1::AbstractData& value) { return perHex(value) != "encode failed"; }
+bool encodes(const ASN1::AbstractData& value) {
+  return perHex(value) != "encode failed";
+}
 
-bool decodeHex(const std::string& text, ASN1::AbstractData& value) { return perDecode(unhex(text), value); }
+bool decodeHex(const std::string& text, ASN1::AbstractData& value) {
+  return perDecode(unhex(text), value);
+}
 
 LGCP::Message ping(int seq, int slot) {
   LGCP::Message m;
@@ -165,12 +169,14 @@ TEST(ModulesBuild, NestedRadioSignalPrintsExactly) {
   mod.get_params().select_gw_set_flags().set_flags(flags());
   req.includeOptionalField(TERM::RtpRadioRequest::o_rx_delay, TERM::RtpRadioRequest::f_rx_delay);
   req.set_rx_delay(10);
-  req.includeOptionalField(TERM::RtpRadioRequest::o_bss_enable, TERM::RtpRadioRequest::f_bss_enable);
+  req.includeOptionalField(TERM::RtpRadioRequest::o_bss_enable,
+                           TERM::RtpRadioRequest::f_bss_enable);
   req.set_bss_enable(true);
 
   EXPECT_EQ(m.asValueNotation(), kRadioSignal);
   const char hex[] =
-      "40 00 0C 8F 68 00 01 FF 95 40 01 2C 01 04 07 31 32 31 2E 35 30 30 01 02 6A 80 00 80 09 32 33 39 2E "
+      "40 00 0C 8F 68 00 01 FF 95 40 01 2C 01 04 07 31 32 31 2E 35 30 30 01 02 6A 80 00 80 09 32 "
+      "33 39 2E "
       "31 2E 31 2E 31 C0 B2 D0 5E 00 00 01 FF 95 40 01 2C 01 0A 80";
   EXPECT_EQ(hexOf(m), hex);
   LGCP::Message back;
@@ -211,14 +217,16 @@ TEST(ModulesBuild, VorngwPacketPrintsExactly) {
   p.set_srcChannel(1);
   p.set_dstAddr(VORNGW::ProtoVornAddress::lgw);
   p.set_dstChannel(0);
-  VORNGW::ProtoVornPacketPayloadGWKeepAliveV2& ka = p.get_payload().select_gw_keep_alive().select_keep_alive_v2();
+  VORNGW::ProtoVornPacketPayloadGWKeepAliveV2& ka =
+      p.get_payload().select_gw_keep_alive().select_keep_alive_v2();
   ka.set_gateway_id(7);
   ka.set_bus_windows_size(3);
   VORNGW::ProtoVornPackets packets;
   packets.get_packets().push_back(p);
 
   EXPECT_EQ(packets.asValueNotation(), kVornPackets);
-  const std::string body = "01 00 01 0C 02 01 2C 00 10 02 48 01 00 20 01 01 00 01 00 01 40 01 07 01 03";
+  const std::string body =
+      "01 00 01 0C 02 01 2C 00 10 02 48 01 00 20 01 01 00 01 00 01 40 01 07 01 03";
   EXPECT_EQ(hexOf(packets), "00 " + body);
 
   // Carried by a control command (answered unexpectedMsgType, but decodable).
@@ -244,7 +252,9 @@ TEST(ModulesBuild, MonitoringMessages) {
   cmd.get_id().select_oid() = "1.3.6.1.2.1.1.3.0";
   cmd.set_value("12345");
   set.get_pdu().get_command().select_snmp_set().get_commands().push_back(cmd);
-  EXPECT_EQ(hexOf(set), "00 01 00 01 05 00 11 31 2E 33 2E 36 2E 31 2E 32 2E 31 2E 31 2E 33 2E 30 05 31 32 33 34 35");
+  EXPECT_EQ(
+      hexOf(set),
+      "00 01 00 01 05 00 11 31 2E 33 2E 36 2E 31 2E 32 2E 31 2E 31 2E 33 2E 30 05 31 32 33 34 35");
 
   // A trap receiver without a port goes with the port absent.
   MON::Message sinks;
@@ -256,7 +266,8 @@ TEST(ModulesBuild, MonitoringMessages) {
   auto& list = sinks.get_pdu().get_command().select_snmp_trapsink_set().get_trapsinks();
   list.push_back(a);
   list.push_back(b);
-  EXPECT_EQ(hexOf(sinks), "08 02 00 08 31 30 2E 30 2E 30 2E 35 40 08 31 30 2E 30 2E 30 2E 36 02 00 A2");
+  EXPECT_EQ(hexOf(sinks),
+            "08 02 00 08 31 30 2E 30 2E 30 2E 35 40 08 31 30 2E 30 2E 30 2E 36 02 00 A2");
 
   MON::Message in;
   ASSERT_TRUE(decodeHex("58", in));

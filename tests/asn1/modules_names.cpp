@@ -38,8 +38,8 @@ struct TypeDef {
 };
 
 struct Module {
-  std::map<std::string, TypeDef> types;         // by the name as written
-  std::map<std::string, std::string> imports;   // type name -> module
+  std::map<std::string, TypeDef> types;        // by the name as written
+  std::map<std::string, std::string> imports;  // type name -> module
 };
 
 std::string sourceDir() {
@@ -135,7 +135,8 @@ bool parseModule(const std::string& name, Module& mod, std::string& error) {
       item.name = code.substr(0, sp);
       std::string type = trim(code.substr(sp));
       const std::string opt = " OPTIONAL";
-      if (type.size() > opt.size() && type.compare(type.size() - opt.size(), opt.size(), opt) == 0) {
+      if (type.size() > opt.size() &&
+          type.compare(type.size() - opt.size(), opt.size(), opt) == 0) {
         item.optional = true;
         type = trim(type.substr(0, type.size() - opt.size()));
       }
@@ -147,8 +148,8 @@ bool parseModule(const std::string& name, Module& mod, std::string& error) {
   return true;
 }
 
-const char* const kModules[] = {"BASE", "HSP", "ACP", "MON", "TERM", "VORNGW", "LGCP",
-                                "MEDIA", "CCP", "ROUTER", "YACP", "E2E"};
+const char* const kModules[] = {"BASE", "HSP",   "ACP", "MON",    "TERM", "VORNGW",
+                                "LGCP", "MEDIA", "CCP", "ROUTER", "YACP", "E2E"};
 
 // The "=value" marks of a name table: an entry carries its value when the
 // value is not the previous entry's value plus one (the first: not 0).
@@ -247,7 +248,8 @@ class Walker {
       EXPECT_EQ(ei->maxEnumValue, highest) << here;
       std::vector<std::string> want = expectedEnumNames(t);
       ASSERT_EQ(ei->nameCount, want.size()) << here;
-      for (unsigned i = 0; i < want.size(); ++i) EXPECT_STREQ(ei->names[i], want[i].c_str()) << here;
+      for (unsigned i = 0; i < want.size(); ++i)
+        EXPECT_STREQ(ei->names[i], want[i].c_str()) << here;
     } else if (t.kind == "CHOICE") {
       EXPECT_EQ(ti->tag, 0u) << here;
       const ASN1::ChoiceInfo* ci = static_cast<const ASN1::ChoiceInfo*>(record);
@@ -295,8 +297,8 @@ TEST(ModulesNames, RecordsMatchSources) {
   for (const auto& m : w.modules) {
     for (const auto& t : m.second.types) {
       ++total;
-      EXPECT_TRUE(w.visitedTypes.count(m.first + "." + t.first)) << m.first << "." << t.first
-                                                                << " is not checked";
+      EXPECT_TRUE(w.visitedTypes.count(m.first + "." + t.first))
+          << m.first << "." << t.first << " is not checked";
     }
   }
   EXPECT_EQ(total, 361u);  // 107 LGCP, 71 TERM, 10 ACP, 19 MON, 1 HSP, 1 BASE, 152 VORNGW

@@ -43,7 +43,9 @@ std::string folded(const std::string& text) {
   return out;
 }
 
-Value make(const void* info) { return Value(ASN1::AbstractData::create(info)); }
+Value make(const void* info) {
+  return Value(ASN1::AbstractData::create(info));
+}
 
 // Decodes, prints, re-encodes; returns the decoded value for further checks.
 Value checkVector(const Vector& v) {
@@ -90,7 +92,8 @@ void checkGroup(const Vector (&rows)[N], std::initializer_list<int> path, int co
   }
   if (count > 0) {
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) EXPECT_TRUE(seen.count(i)) << "alternative " << i << " has no row";
+    for (int i = 0; i < count; ++i)
+      EXPECT_TRUE(seen.count(i)) << "alternative " << i << " has no row";
   }
 }
 
@@ -104,9 +107,11 @@ const Vector kBasicVectors[] = {
 };
 
 const Vector kCommandVectors[] = {
-    {"query", &LGCP::Message::theInfo, "C0 01 01 00 02 00", "{ seq 1, slot 2, pdu command : query : NULL }"},
+    {"query", &LGCP::Message::theInfo, "C0 01 01 00 02 00",
+     "{ seq 1, slot 2, pdu command : query : NULL }"},
     {"testBpc", &LGCP::Message::theInfo, "C0 01 01 00 02 03 E0 01 FE 80 7F",
-     "{ seq 1, slot 2, pdu command : testBpc : { bus 15, seed -2, mode disconnect : NULL, timeslot-start "
+     "{ seq 1, slot 2, pdu command : testBpc : { bus 15, seed -2, mode disconnect : NULL, "
+     "timeslot-start "
      "0, timeslot-length 127 } }"},
     {"connect", &LGCP::Message::theInfo, "C0 01 01 00 02 04 03 FF",
      "{ seq 1, slot 2, pdu command : connect : 1023 }"},
@@ -117,7 +122,8 @@ const Vector kCommandVectors[] = {
     {"destroy", &LGCP::Message::theInfo, "C0 01 01 00 02 0A",
      "{ seq 1, slot 2, pdu command : destroy : NULL }"},
     {"activate", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 0C 40 08 31 30 2E 31 2E 31 2E 32 0D 32 35 35 2E 32 35 35 2E 32 35 35 2E 30 08 31 30 "
+     "C0 01 01 00 02 0C 40 08 31 30 2E 31 2E 31 2E 32 0D 32 35 35 2E 32 35 35 2E 32 35 35 2E 30 08 "
+     "31 30 "
      "2E 31 2E 31 2E 31 00 02 05 DC",
      R"({ seq 1, slot 2, pdu command : activate : modem : { remoteAddr "10.1.1.2", netmask "255.255.255.0", )"
      R"(gateway "10.1.1.1", dns "", mtu 1500 } })"},
@@ -131,21 +137,27 @@ const Vector kCommandVectors[] = {
      "{ seq 1, slot 2, pdu command : trunkCfg : { trunk 2, mode master } }"},
     {"clockCfg", &LGCP::Message::theInfo, "C0 01 01 00 02 17 80 01 03",
      "{ seq 1, slot 2, pdu command : clockCfg : { clkSel0 internal, bextEn disabled, source 3 } }"},
-    {"ping", &LGCP::Message::theInfo, "C0 01 01 00 02 18", "{ seq 1, slot 2, pdu command : ping : NULL }"},
+    {"ping", &LGCP::Message::theInfo, "C0 01 01 00 02 18",
+     "{ seq 1, slot 2, pdu command : ping : NULL }"},
     {"display", &LGCP::Message::theInfo, "C0 01 01 00 02 1A 4D 80",
      "{ seq 1, slot 2, pdu command : display : framer : { e1 3, info link : TRUE } }"},
     {"protoVorn", &LGCP::Message::theInfo,
-     "C0 01 01 00 02 1C 01 00 01 18 01 01 00 10 14 44 01 01 00 01 00 20 01 03 06 00 01 03 03 01 01 02 00 "
-     "FF 01 FF", "{ seq 1, slot 2, pdu command : protoVorn : { packets { { msgLength 24, msgSeqNum 1, msgID "
+     "C0 01 01 00 02 1C 01 00 01 18 01 01 00 10 14 44 01 01 00 01 00 20 01 03 06 00 01 03 03 01 01 "
+     "02 00 "
+     "FF 01 FF",
+     "{ seq 1, slot 2, pdu command : protoVorn : { packets { { msgLength 24, msgSeqNum 1, msgID "
      "gw-rad-ptt-on=4116, stateProtocol protocol-v2, stateMode radio, stateMaster 1, srcAddr lgw, "
-     "srcChannel 0, dstAddr rgw, dstChannel 3, payload gw-rad-ptt-on : { channel 3, payload { 1, 255, -1 } "
+     "srcChannel 0, dstAddr rgw, dstChannel 3, payload gw-rad-ptt-on : { channel 3, payload { 1, "
+     "255, -1 } "
      "} } } } }"},
 };
 
 const Vector kSignalVectors[] = {
     {"query", &LGCP::Message::theInfo,
-     "40 00 09 80 40 01 02 01 01 20 03 31 2E 32 0A 32 30 32 36 2D 31 32 2D 30 37 01 4D 01 00 01 00 01 40 "
-     "01 20 01 04 01 00 01 00 01 08 01 08 01 10 01 01 01 02 01 03 80 01 01 01 02 01 03 00 01 02 01 00 01 "
+     "40 00 09 80 40 01 02 01 01 20 03 31 2E 32 0A 32 30 32 36 2D 31 32 2D 30 37 01 4D 01 00 01 00 "
+     "01 40 "
+     "01 20 01 04 01 00 01 00 01 08 01 08 01 10 01 01 01 02 01 03 80 01 01 01 02 01 03 00 01 02 01 "
+     "00 01 "
      "00 01 01",
      R"({ slot 9, pdu signal : query : { boardMajor 2, boardMinor 1, drvVersion { type snapshot, version )"
      R"("1.2", date "2026-12-07", revision 77 }, rtp-g729 0, rtp-g723 0, rtp-g711 64, rtp-g711mcc 32, modem )"
@@ -158,37 +170,51 @@ const Vector kSignalVectors[] = {
      R"({ slot 9, pdu signal : number : "0123" })"},
     {"modemProceeding", &LGCP::Message::theInfo,
      "40 00 09 83 40 01 FF 01 00 01 01 01 02 01 03 01 04 01 05 01 06 01 07 01 08",
-     "{ slot 9, pdu signal : modemProceeding : acct : { octetsOut { low -1, high 0 }, octetsIn { low 1, "
-     "high 2 }, packetsOut { low 3, high 4 }, packetsIn { low 5, high 6 }, time { low 7, high 8 } } }"},
+     "{ slot 9, pdu signal : modemProceeding : acct : { octetsOut { low -1, high 0 }, octetsIn { "
+     "low 1, "
+     "high 2 }, packetsOut { low 3, high 4 }, packetsIn { low 5, high 6 }, time { low 7, high 8 } "
+     "} }"},
     {"modemInformation", &LGCP::Message::theInfo, "40 00 09 84 00 03 00 83 40 02 70 80 A0",
      "{ slot 9, pdu signal : modemInformation : { rxSpeed 33600, txSpeed 28800, carrier isdn } }"},
-    {"activated", &LGCP::Message::theInfo, "40 00 09 85", "{ slot 9, pdu signal : activated : NULL }"},
+    {"activated", &LGCP::Message::theInfo, "40 00 09 85",
+     "{ slot 9, pdu signal : activated : NULL }"},
     {"deactivated", &LGCP::Message::theInfo, "40 00 09 86 40",
      "{ slot 9, pdu signal : deactivated : otherError }"},
-    {"abort", &LGCP::Message::theInfo, "40 00 09 87 02 FF 7F", "{ slot 9, pdu signal : abort : -129 }"},
-    {"userData", &LGCP::Message::theInfo, "40 00 09 88 00", "{ slot 9, pdu signal : userData : ''H }"},
+    {"abort", &LGCP::Message::theInfo, "40 00 09 87 02 FF 7F",
+     "{ slot 9, pdu signal : abort : -129 }"},
+    {"userData", &LGCP::Message::theInfo, "40 00 09 88 00",
+     "{ slot 9, pdu signal : userData : ''H }"},
     {"receiver", &LGCP::Message::theInfo, "40 00 09 89 80 01 05",
      "{ slot 9, pdu signal : receiver : active : 5 }"},
     {"transmitter", &LGCP::Message::theInfo, "40 00 09 8A 00",
      "{ slot 9, pdu signal : transmitter : inactive : NULL }"},
-    {"trunkStatus", &LGCP::Message::theInfo, "40 00 09 8B 00 01 00 40 01 00 01 01 01 02 01 03 01 04 00 A0",
+    {"trunkStatus", &LGCP::Message::theInfo,
+     "40 00 09 8B 00 01 00 40 01 00 01 01 01 02 01 03 01 04 00 A0",
      R"({ slot 9, pdu signal : trunkStatus : { trunk 0, state lossCarrier, slips 0, lossBF 1, lossCarrier 2, )"
      R"(lossAIS 3, lossRAI 4, name "", clockMaster TRUE, type bri } })"},
     {"ioctl", &LGCP::Message::theInfo, "40 00 09 8C 60 01 01 01 02 01 03 01 04 01 05",
-     "{ slot 9, pdu signal : ioctl : hdlcLinkInfo : { txSU 1, txDiscard 2, txError 3, txOverflow 4, rxSU 5 "
+     "{ slot 9, pdu signal : ioctl : hdlcLinkInfo : { txSU 1, txDiscard 2, txError 3, txOverflow "
+     "4, rxSU 5 "
      "} }"},
     {"loadAvg", &LGCP::Message::theInfo, "40 00 09 8D 01 01 01 05 01 0F 01 0A 01 00 01 55 01 05",
-     "{ slot 9, pdu signal : loadAvg : { average1 1, average5 5, average15 15, cpuUseage 10, cpuNicage 0, "
+     "{ slot 9, pdu signal : loadAvg : { average1 1, average5 5, average15 15, cpuUseage 10, "
+     "cpuNicage 0, "
      "cpuIdlage 85, cpuSysage 5 } }"},
     {"cas", &LGCP::Message::theInfo, "40 00 09 8E 01 01 01 11 01 09 01 0D",
      "{ slot 9, pdu signal : cas : { channel { path 1, timeslot 17 }, rx 9, tx 13 } }"},
-    {"rtpExt", &LGCP::Message::theInfo, "40 00 09 8F 01 58 5F D0 5F 62 58 80 03 D4 02 04 64 E7 06 08 33 E0 FE",
-     "{ slot 9, pdu signal : rtpExt : { status ed-137 : { header { ptt normal-ptt-on, squ squ-on, ptt-id "
-     "63, ptt-mute FALSE, ptt-summation TRUE, sct FALSE }, radio-response { type radio-txrx, txrxmode "
-     "txrx, sigtime 50, r2s-keepalive-period 1000, r2s-keepalive-multiplier 2, fid 399975, ptt-id 1, rtphe "
-     "1, no-freq-disconn NULL, code radio-no-permissions=2099, qos-dscp cs7=56 }, sqi { bss-method psd, "
+    {"rtpExt", &LGCP::Message::theInfo,
+     "40 00 09 8F 01 58 5F D0 5F 62 58 80 03 D4 02 04 64 E7 06 08 33 E0 FE",
+     "{ slot 9, pdu signal : rtpExt : { status ed-137 : { header { ptt normal-ptt-on, squ squ-on, "
+     "ptt-id "
+     "63, ptt-mute FALSE, ptt-summation TRUE, sct FALSE }, radio-response { type radio-txrx, "
+     "txrxmode "
+     "txrx, sigtime 50, r2s-keepalive-period 1000, r2s-keepalive-multiplier 2, fid 399975, ptt-id "
+     "1, rtphe "
+     "1, no-freq-disconn NULL, code radio-no-permissions=2099, qos-dscp cs7=56 }, sqi { bss-method "
+     "psd, "
      "bss-quality 31 } }, selcal-sh-enable FALSE } }"},
-    {"vad", &LGCP::Message::theInfo, "40 00 09 90 A0", "{ slot 9, pdu signal : vad : { vad-rx TRUE } }"},
+    {"vad", &LGCP::Message::theInfo, "40 00 09 90 A0",
+     "{ slot 9, pdu signal : vad : { vad-rx TRUE } }"},
     {"power", &LGCP::Message::theInfo, "40 00 09 91 C0", "{ slot 9, pdu signal : power : both }"},
     {"protoVorn", &LGCP::Message::theInfo, "40 00 09 92 00 00",
      "{ slot 9, pdu signal : protoVorn : { packets { } } }"},
@@ -202,20 +228,26 @@ const Vector kSignalVectors[] = {
 };
 
 const Vector kCreateVectors[] = {
-    {"mixerOut", &LGCP::Message::theInfo, "40 00 64 08 00 01 00 80 01 03 02 00 01 01 01 FA 80 01 02 01 00",
-     "{ slot 100, pdu command : create : mixerOut : { unit 0, channel rtp : 3, inputs { { channel tdm : 1, "
+    {"mixerOut", &LGCP::Message::theInfo,
+     "40 00 64 08 00 01 00 80 01 03 02 00 01 01 01 FA 80 01 02 01 00",
+     "{ slot 100, pdu command : create : mixerOut : { unit 0, channel rtp : 3, inputs { { channel "
+     "tdm : 1, "
      "gain -6 }, { channel rtp : 2, gain 0 } } } }"},
     {"mixerIn", &LGCP::Message::theInfo, "40 00 64 08 0A 01 01 00 01 04 80",
-     "{ slot 100, pdu command : create : mixerIn : { unit 1, channel tdm : 4, ecm { ec TRUE, es FALSE } } }"},
+     "{ slot 100, pdu command : create : mixerIn : { unit 1, channel tdm : 4, ecm { ec TRUE, es "
+     "FALSE } } }"},
     {"rtpOnMixer", &LGCP::Message::theInfo,
      "40 00 64 08 10 01 00 01 01 01 02 00 00 00 08 31 30 2E 30 2E 30 2E 31 13 8C",
      R"({ slot 100, pdu command : create : rtpOnMixer : { unit 0, tdm 1, rtp 2, params { payload )"
      R"(ptG711-Alaw, dhost { iaddr "10.0.0.1", port 5004 } } } })"},
-    {"voice", &LGCP::Message::theInfo, "40 00 64 08 1D 02 05 61 2E 77 61 76 05 62 2E 77 61 76 01 00",
+    {"voice", &LGCP::Message::theInfo,
+     "40 00 64 08 1D 02 05 61 2E 77 61 76 05 62 2E 77 61 76 01 00",
      R"({ slot 100, pdu command : create : voice : player : file : { name { "a.wav", "b.wav" }, repeat 0 } })"},
     {"rtp", &LGCP::Message::theInfo,
-     "40 00 64 08 21 FF FC 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF "
-     "18 72 61 64 69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 "
+     "40 00 64 08 21 FF FC 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 "
+     "FF FF "
+     "18 72 61 64 69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 "
+     "2E 31 "
      "30 30 FF 00 CF E0 C8 00 01 0A 40 01 05 01 01 40 01 03 02 04 D2 C0 FF FF FF FF FE 5C C8",
      R"({ slot 100, pdu command : create : rtp : { codecRTP { payload ptR2S, dhost { iaddr "10.0.0.1", port )"
      R"(5004 }, shost { iaddr "192.168.1.20", port 65535 }, dname "radio-1", jitter { start 40, max 200 }, )"
@@ -225,11 +257,13 @@ const Vector kCreateVectors[] = {
      R"(0 }, squelshe percent-100, rte j3e, standby-state-channel standby, standby-group 200, )"
      R"(standby-state-receiver active }, rx-delay 10 }, rtp-e2m { slot 5, channel 1, mode only-rtp : { fd 3, )"
      R"(pid 1234 } }, ssrc 4294967295, ttl 255, qos-dscp count=23 }, txPayload ptG729, rxPayload ptG723 } })"},
-    {"modem", &LGCP::Message::theInfo, "40 00 64 08 2A 90 03 31 30 30 03 32 30 30 01 C0 01 02 2D 76",
+    {"modem", &LGCP::Message::theInfo,
+     "40 00 64 08 2A 90 03 31 30 30 03 32 30 30 01 C0 01 02 2D 76",
      R"({ slot 100, pdu command : create : modem : { cid "100", cdid "200", ddm { ddmV120 }, originate NULL, )"
      R"(execargs { "-v" } } })"},
     {"pstn", &LGCP::Message::theInfo, "40 00 64 08 30 01 00 01 01 01 64 02 00 C8 00",
-     "{ slot 100, pdu command : create : pstn : ss7 : { trunk 0, slc 1, dpc 100, opc 200, emergency FALSE "
+     "{ slot 100, pdu command : create : pstn : ss7 : { trunk 0, slc 1, dpc 100, opc 200, "
+     "emergency FALSE "
      "} }"},
     {"trunk", &LGCP::Message::theInfo, "40 00 64 08 38 FF 08",
      "{ slot 100, pdu command : create : trunk : { trunk 255, timeslot 1 } }"},
@@ -244,12 +278,14 @@ const Vector kCreateVectors[] = {
     {"echo", &LGCP::Message::theInfo, "40 00 64 08 60 01 00 01 01",
      "{ slot 100, pdu command : create : echo : { bus 0, channel 1 } }"},
     {"t38soft", &LGCP::Message::theInfo,
-     "40 00 64 08 68 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 02 00 "
+     "40 00 64 08 68 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF "
+     "02 00 "
      "A0 01 02 01 03 00",
      R"({ slot 100, pdu command : create : t38soft : { dhost { iaddr "10.0.0.1", port 5004 }, shost { iaddr )"
      R"("192.168.1.20", port 65535 }, rx-packet-size 160, rx-threshold 2, tx-threshold 3, args { } } })"},
     {"isdn", &LGCP::Message::theInfo, "40 00 64 08 72 01 01 01 00 80",
-     "{ slot 100, pdu command : create : isdn : { type pri, trunk 1, log 0, side network : NULL } }"},
+     "{ slot 100, pdu command : create : isdn : { type pri, trunk 1, log 0, side network : NULL } "
+     "}"},
     {"hdlcParams", &LGCP::Message::theInfo, "40 00 64 08 78 01 02 01 10 01 03",
      "{ slot 100, pdu command : create : hdlcParams : { trunk 2, log 16, address 3 } }"},
     {"spi-tdm", &LGCP::Message::theInfo, "40 00 64 08 80 01 07",
@@ -275,7 +311,8 @@ const Vector kIoctlVectors[] = {
      "{ slot 7, pdu command : ioctl : ss7RqBSN : NULL }"},
     {"ss7Log", &LGCP::Message::theInfo, "40 00 07 12 15 56",
      "{ slot 7, pdu command : ioctl : ss7Log : { state TRUE, raw-receive FALSE, raw-transmit TRUE, "
-     "mtp-transmit FALSE, mtp-receive TRUE, mtp-activate FALSE, timers TRUE, msu-processing TRUE } }"},
+     "mtp-transmit FALSE, mtp-receive TRUE, mtp-activate FALSE, timers TRUE, msu-processing TRUE } "
+     "}"},
     {"echoSuppressor", &LGCP::Message::theInfo, "40 00 07 12 18",
      "{ slot 7, pdu command : ioctl : echoSuppressor : FALSE }"},
     {"activateWaitTone", &LGCP::Message::theInfo, "40 00 07 12 1C",
@@ -283,10 +320,12 @@ const Vector kIoctlVectors[] = {
     {"deactivateWaitTone", &LGCP::Message::theInfo, "40 00 07 12 20",
      "{ slot 7, pdu command : ioctl : deactivateWaitTone : NULL }"},
     {"translateDTMF", &LGCP::Message::theInfo, "40 00 07 12 25 40 01 02 02 B9 02 04 B9 01 F6 01 32",
-     "{ slot 7, pdu command : ioctl : translateDTMF : { digits { { freq1 697, freq2 1209 } }, amp2 -10, "
+     "{ slot 7, pdu command : ioctl : translateDTMF : { digits { { freq1 697, freq2 1209 } }, amp2 "
+     "-10, "
      "pauseDuration 50 } }"},
     {"dtmf-params", &LGCP::Message::theInfo, "40 00 07 12 28 00 00 FF FF 01 00 00 FF",
-     "{ slot 7, pdu command : ioctl : dtmf-params : { threshold { twist 0, ratio 65535, noise 256 }, level "
+     "{ slot 7, pdu command : ioctl : dtmf-params : { threshold { twist 0, ratio 65535, noise 256 "
+     "}, level "
      "{ silence 255 } } }"},
     {"dtmf-enable", &LGCP::Message::theInfo, "40 00 07 12 2E",
      "{ slot 7, pdu command : ioctl : dtmf-enable : TRUE }"},
@@ -302,7 +341,8 @@ const Vector kIoctlVectors[] = {
      R"({ slot 7, pdu command : ioctl : rtpExt : vorn : { addr { session-addr "10.0.0.9", session-ssrc 0 }, )"
      R"(params wm-standby : { state-channel standby, group 255, state-receiver active } } })"},
     {"vad-params", &LGCP::Message::theInfo, "40 00 07 12 45 00 01 64 02 01 2C 01 D8",
-     "{ slot 7, pdu command : ioctl : vad-params : v2 : { voice-th-msec 100, silence-th-msec 300, e-th-dB "
+     "{ slot 7, pdu command : ioctl : vad-params : v2 : { voice-th-msec 100, silence-th-msec 300, "
+     "e-th-dB "
      "-40 } }"},
     {"vad-enable", &LGCP::Message::theInfo, "40 00 07 12 4A",
      "{ slot 7, pdu command : ioctl : vad-enable : TRUE }"},
@@ -337,7 +377,8 @@ const Vector kIoctlVectors[] = {
     {"delays", &LGCP::Message::theInfo, "40 00 07 12 84 C0 01 14 01 00",
      "{ slot 7, pdu command : ioctl : delays : { tx 20, selcal 0 } }"},
     {"tone-filter", &LGCP::Message::theInfo, "40 00 07 12 88 02 08 34 80 02 01 90 01 DD",
-     "{ slot 7, pdu command : ioctl : tone-filter : { freq 2100, enable TRUE, duration-th-msec 400, "
+     "{ slot 7, pdu command : ioctl : tone-filter : { freq 2100, enable TRUE, duration-th-msec "
+     "400, "
      "det-level-dB -35 } }"},
     {"tone-gen-enable", &LGCP::Message::theInfo, "40 00 07 12 8C 02 03 E8 01 F6",
      "{ slot 7, pdu command : ioctl : tone-gen-enable : { freq 1000, amp -10 } }"},
@@ -351,12 +392,15 @@ const Vector kConstructVectors[] = {
     {"dtmfDone extension addition", &LGCP::Message::theInfo, "40 00 01 81 01 00 80 01 00",
      "{ slot 1, pdu signal : tonec : { timestamp 0, event dtmfDone : NULL } }"},
     {"tone-presence", &LGCP::Message::theInfo, "20 40 03 01 11 70 50 02 08 34 80",
-     "{ pdu signal : tonec : { timestamp 70000, event tone-presence : { freq 2100, presence TRUE } } }"},
+     "{ pdu signal : tonec : { timestamp 70000, event tone-presence : { freq 2100, presence TRUE } "
+     "} }"},
     {"RtpParams minimal", &TERM::RtpParams::theInfo, "00 00 00 08 31 30 2E 30 2E 30 2E 31 13 8C",
      R"({ payload ptG711-Alaw, dhost { iaddr "10.0.0.1", port 5004 } })"},
     {"RtpParams full", &TERM::RtpParams::theInfo,
-     "7F FF 00 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 18 72 61 64 "
-     "69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 30 30 FF 00 "
+     "7F FF 00 08 31 30 2E 30 2E 30 2E 31 13 8C 0C 31 39 32 2E 31 36 38 2E 31 2E 32 30 FF FF 18 72 "
+     "61 64 "
+     "69 6F 2D 31 01 28 02 00 C8 01 02 01 FF A2 00 01 01 AA E0 01 FF 01 02 07 31 31 38 2E 31 30 30 "
+     "FF 00 "
      "CF E0 C8 00 01 0A 40 01 05 01 01 40 01 03 02 04 D2 C0 FF FF FF FF FE 5C",
      R"({ payload ptR2S, dhost { iaddr "10.0.0.1", port 5004 }, shost { iaddr "192.168.1.20", port 65535 }, )"
      R"(dname "radio-1", jitter { start 40, max 200 }, pfactor 2, crate -1, vad TRUE, echo { suppressor )"
@@ -367,8 +411,10 @@ const Vector kConstructVectors[] = {
      R"(rtp-e2m { slot 5, channel 1, mode only-rtp : { fd 3, pid 1234 } }, ssrc 4294967295, ttl 255, )"
      R"(qos-dscp count=23 })"},
     {"RtpParams dname 64 chars", &TERM::RtpParams::theInfo,
-     "20 18 00 08 31 30 2E 30 2E 30 2E 31 13 8C FC 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 "
-     "78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 "
+     "20 18 00 08 31 30 2E 30 2E 30 2E 31 13 8C FC 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 "
+     "78 78 "
+     "78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 "
+     "78 78 "
      "78 78 78 78 78 78 78 78 78 78 78 78 78 00 20",
      R"({ payload ptG711-Alaw, dhost { iaddr "10.0.0.1", port 5004 }, dname )"
      R"("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", ttl 1, qos-dscp cs1=8 })"},
@@ -386,22 +432,30 @@ const Vector kConstructVectors[] = {
 const Vector kVorngwVectors[] = {
     {"ptt on packet", &VORNGW::ProtoVornPackets::theInfo,
      "00 01 00 01 18 01 01 00 10 14 44 01 01 00 01 00 20 01 03 06 00 01 03 03 01 01 02 00 FF 01 FF",
-     "{ packets { { msgLength 24, msgSeqNum 1, msgID gw-rad-ptt-on=4116, stateProtocol protocol-v2, "
-     "stateMode radio, stateMaster 1, srcAddr lgw, srcChannel 0, dstAddr rgw, dstChannel 3, payload "
+     "{ packets { { msgLength 24, msgSeqNum 1, msgID gw-rad-ptt-on=4116, stateProtocol "
+     "protocol-v2, "
+     "stateMode radio, stateMaster 1, srcAddr lgw, srcChannel 0, dstAddr rgw, dstChannel 3, "
+     "payload "
      "gw-rad-ptt-on : { channel 3, payload { 1, 255, -1 } } } } }"},
     {"ali server p1 ack", &VORNGW::ProtoVornPacket::theInfo,
-     "00 01 00 03 00 FF FF 00 33 00 10 01 00 60 01 01 40 01 02 42 00 20 01 01 09 4E 10 07 20 01 64 01 04",
-     "{ msgLength 0, msgSeqNum 65535, msgID ali-server-p1=13056, stateProtocol protocol-v1, stateMode lce, "
-     "stateMaster 0, srcAddr ali, srcChannel 1, dstAddr dli, dstChannel 2, payload ali-server-p1 : { "
+     "00 01 00 03 00 FF FF 00 33 00 10 01 00 60 01 01 40 01 02 42 00 20 01 01 09 4E 10 07 20 01 64 "
+     "01 04",
+     "{ msgLength 0, msgSeqNum 65535, msgID ali-server-p1=13056, stateProtocol protocol-v1, "
+     "stateMode lce, "
+     "stateMaster 0, srcAddr ali, srcChannel 1, dstAddr dli, dstChannel 2, payload ali-server-p1 : "
+     "{ "
      "command p1-srv-ack=8193, session 9, payload p1-srv-ack : { result p1-srv-sts-filesize-err, "
-     "ack-command p1-cln-load-commit-force, payload { p1-file-load { data-processed 100, block-number 4 } "
+     "ack-command p1-cln-load-commit-force, payload { p1-file-load { data-processed 100, "
+     "block-number 4 } "
      "} } } }"},
     {"analog config gains", &VORNGW::ProtoVornPacketPayload::theInfo,
      "38 00 00 05 00 00 00 0A 00 FF 00 0B 00 0C 01 01 00 00",
-     "ali-set-config : radio-v1 : { channels { }, gain-id { rtx1, rsh, fake=255, mux, spi }, gain-values { "
+     "ali-set-config : radio-v1 : { channels { }, gain-id { rtx1, rsh, fake=255, mux, spi }, "
+     "gain-values { "
      "0 }, pattern { } }"},
     {"digital ggs channel", &VORNGW::ProtoVornPacketPayload::theInfo,
-     "24 40 01 40 01 02 79 54 01 01 01 02 01 03 01 04 01 05 01 06 01 07 01 08 01 FF 01 01 00 01 40 03 36 "
+     "24 40 01 40 01 02 79 54 01 01 01 02 01 03 01 04 01 05 01 06 01 07 01 08 01 FF 01 01 00 01 40 "
+     "03 36 "
      "64 42",
      R"(dli-set-config : ggs-v2 : { channels { { enable TRUE, wire 2, ggs-type-call sildavor, channel fxs : )"
      R"({ ec TRUE, duplex FALSE, agc TRUE, dtmf-detector FALSE, vad-timeout 1, vad-window 2, )"
@@ -409,12 +463,14 @@ const Vector kVorngwVectors[] = {
      R"(dtmf-detector_mark-max-time 7, dtmf-detector-space-min-time 8 }, gain-tx -1, gain-rx 1 } }, lines { )"
      R"(lines { { line-control TRUE, line-echo-threshold "6dB" } } } })"},
     {"digital ggs state", &VORNGW::ProtoVornPacketPayload::theInfo, "2C 00 01 01 40 01 00 80",
-     "dli-ggs-state : { channel 1, state unavailable, error 0, detected_rx TRUE, detected_tx FALSE }"},
+     "dli-ggs-state : { channel 1, state unavailable, error 0, detected_rx TRUE, detected_tx FALSE "
+     "}"},
 };
 
 const Vector kMonVectors[] = {
     {"command snmp-set", &MON::Message::theInfo,
-     "00 02 00 01 01 40 05 62 6F 61 72 64 04 74 65 6D 70 01 00 02 34 31 00 01 02 00 0B 31 2E 33 2E 36 2E "
+     "00 02 00 01 01 40 05 62 6F 61 72 64 04 74 65 6D 70 01 00 02 34 31 00 01 02 00 0B 31 2E 33 2E "
+     "36 2E "
      "31 2E 34 2E 31 00",
      R"({ pdu command : snmp-set : { commands { { uniq 1, id name : { section "board", name "temp", index 0 )"
      R"(}, value "41" }, { uniq 2, id oid : "1.3.6.1.4.1", value "" } } } })"},
@@ -434,19 +490,33 @@ const Vector kMonVectors[] = {
      R"({ pdu signal : snmp-set : { oid "1.3.6", name { section "s", name "n", index -1 }, value "v" } })"},
 };
 
-TEST(ModulesVectors, Basic) { checkGroup(kBasicVectors, {}, 0); }
+TEST(ModulesVectors, Basic) {
+  checkGroup(kBasicVectors, {}, 0);
+}
 
-TEST(ModulesVectors, EveryCommand) { checkGroup(kCommandVectors, {2, -1}, 15); }
+TEST(ModulesVectors, EveryCommand) {
+  checkGroup(kCommandVectors, {2, -1}, 15);
+}
 
-TEST(ModulesVectors, EverySignal) { checkGroup(kSignalVectors, {2, -1}, 23); }
+TEST(ModulesVectors, EverySignal) {
+  checkGroup(kSignalVectors, {2, -1}, 23);
+}
 
-TEST(ModulesVectors, EveryCreateParams) { checkGroup(kCreateVectors, {2, -1, -1}, 20); }
+TEST(ModulesVectors, EveryCreateParams) {
+  checkGroup(kCreateVectors, {2, -1, -1}, 20);
+}
 
-TEST(ModulesVectors, EveryIoctlParams) { checkGroup(kIoctlVectors, {2, -1, -1}, 38); }
+TEST(ModulesVectors, EveryIoctlParams) {
+  checkGroup(kIoctlVectors, {2, -1, -1}, 38);
+}
 
-TEST(ModulesVectors, Constructs) { checkGroup(kConstructVectors, {}, 0); }
+TEST(ModulesVectors, Constructs) {
+  checkGroup(kConstructVectors, {}, 0);
+}
 
-TEST(ModulesVectors, Vorngw) { checkGroup(kVorngwVectors, {}, 0); }
+TEST(ModulesVectors, Vorngw) {
+  checkGroup(kVorngwVectors, {}, 0);
+}
 
 TEST(ModulesVectors, EveryMonPdu) {
   checkGroup(kMonVectors, {0}, 3);
@@ -495,14 +565,16 @@ TEST(ModulesVectors, UnknownAdditionSkipped) {
 // An ErrorCause beyond its root decodes, prints as its number and encodes
 // back the same way.
 TEST(ModulesVectors, EnumerationBeyondRoot) {
-  const Vector v = {"error 13", &LGCP::Message::theInfo, "1C 76 80", "{ pdu response : error : 13 }"};
+  const Vector v = {"error 13", &LGCP::Message::theInfo, "1C 76 80",
+                    "{ pdu response : error : 13 }"};
   checkVector(v);
 }
 
 // Lists: 128 elements is the most a decoder takes.
 TEST(ModulesVectors, ListAtItsLimit) {
   const std::string head =
-      "20 00 01 02 01 01 01 00 01 00 01 40 01 20 01 04 01 00 01 00 01 08 01 08 01 10 01 01 01 02 01 03 80 01 "
+      "20 00 01 02 01 01 01 00 01 00 01 40 01 20 01 04 01 00 01 00 01 08 01 08 01 10 01 01 01 02 "
+      "01 03 80 01 "
       "01 01 02 01 03";
   const std::string tail = "01 02 01 00 01 00 01 01";
   for (unsigned n : {127u, 128u, 129u}) {

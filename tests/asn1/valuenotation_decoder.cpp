@@ -22,28 +22,33 @@ struct Sample {
 const std::vector<Sample>& samples() {
   static const std::vector<Sample> table = {
       {"top none", &topInfo, [](AbstractData& v) { select<Null>(field<CHOICE>(v, 2), 0); }},
-      {"top numbers", &topInfo, [](AbstractData& v) {
+      {"top numbers", &topInfo,
+       [](AbstractData& v) {
          field<INTEGER>(v, 0) = -5;
          field<SlotNumber>(v, 1) = 1023u;
          select<INTEGER>(field<CHOICE>(v, 2), 1) = 7;
        }},
-      {"top inner", &topInfo, [](AbstractData& v) {
+      {"top inner", &topInfo,
+       [](AbstractData& v) {
          SEQUENCE& inner = select<SEQUENCE>(field<CHOICE>(v, 2), 2);
          field<BOOLEAN>(inner, 0) = true;
          field<OCTET_STRING>(inner, 1) = bytes({0x00, 0x7F, 0xAB});
        }},
-      {"top list", &topInfo, [](AbstractData& v) {
+      {"top list", &topInfo,
+       [](AbstractData& v) {
          SEQUENCE_OF_Base& l = select<SEQUENCE_OF_Base>(field<CHOICE>(v, 2), 3);
          l.resize(3);
          static_cast<INTEGER&>(l.elementAt(1)) = -2147483647 - 1;
          static_cast<INTEGER&>(l.elementAt(2)) = 42;
        }},
-      {"top empty list", &topInfo, [](AbstractData& v) { select<SEQUENCE_OF_Base>(field<CHOICE>(v, 2), 3); }},
+      {"top empty list", &topInfo,
+       [](AbstractData& v) { select<SEQUENCE_OF_Base>(field<CHOICE>(v, 2), 3); }},
       {"top nested choice", &topInfo,
        [](AbstractData& v) { select<Null>(select<CHOICE>(field<CHOICE>(v, 2), 5), 0); }},
       {"top extension alternative", &topInfo,
        [](AbstractData& v) { select<IA5String>(field<CHOICE>(v, 2), 6) = "with blanks, commas}"; }},
-      {"top full", &topInfo, [](AbstractData& v) {
+      {"top full", &topInfo,
+       [](AbstractData& v) {
          select<ENUMERATED>(field<CHOICE>(v, 2), 4).setFromInt(8);
          BIT_STRING& bits = field<BIT_STRING>(v, 3);
          bits.resize(11);
@@ -56,7 +61,8 @@ const std::vector<Sample>& samples() {
          static_cast<ENUMERATED&>(states.elementAt(2)).setFromInt(16);
          field<INTEGER>(v, 6) = 9;
        }},
-      {"kinds", &kindsInfo, [](AbstractData& v) {
+      {"kinds", &kindsInfo,
+       [](AbstractData& v) {
          field<OBJECT_IDENTIFIER>(v, 0).arcs() = {1, 2, 840, 113549};
          field<BMPString>(v, 1) = std::wstring(L"Hi there");
          field<GeneralizedTime>(v, 2) = GeneralizedTime(2024, 1, 2, 3, 4, 5, 250, -90, false);
@@ -65,7 +71,8 @@ const std::vector<Sample>& samples() {
          field<NumericString>(v, 5) = "0 12";
          select<INTEGER>(field<CHOICE>(v, 7), 1) = 5;
        }},
-      {"kinds unnamed level", &kindsInfo, [](AbstractData& v) {
+      {"kinds unnamed level", &kindsInfo,
+       [](AbstractData& v) {
          field<IntegerWithNamedNumber>(v, 3).setValue(-3);
          select<Null>(field<CHOICE>(v, 7), 0);
        }},
@@ -101,13 +108,15 @@ TEST(ValueNotationReader, ReadsHandWrittenText) {
   // Each row: the text, the record, and how the value it reads is built.
   const Sample table[] = {
       // Names end where punctuation starts.
-      {"{ initial,speak=4,active}", &stateListInfo, [](AbstractData& v) {
+      {"{ initial,speak=4,active}", &stateListInfo,
+       [](AbstractData& v) {
          SEQUENCE_OF_Base& l = static_cast<SEQUENCE_OF_Base&>(v);
          l.resize(3);
          static_cast<ENUMERATED&>(l.elementAt(1)).setFromInt(4);
          static_cast<ENUMERATED&>(l.elementAt(2)).setFromInt(16);
        }},
-      {"{seq 5,pick number:7}", &topInfo, [](AbstractData& v) {
+      {"{seq 5,pick number:7}", &topInfo,
+       [](AbstractData& v) {
          field<INTEGER>(v, 0) = 5;
          select<INTEGER>(field<CHOICE>(v, 2), 1) = 7;
        }},
@@ -120,26 +129,33 @@ TEST(ValueNotationReader, ReadsHandWrittenText) {
       {"3", &stateInfo, setEnum(3)},
       {"17", &stateInfo, setEnum(17)},
       {"-1", &modeInfo, setEnum(-1)},
-      {"'A5'H", &BIT_STRING::theInfo, [](AbstractData& v) {
+      {"'A5'H", &BIT_STRING::theInfo,
+       [](AbstractData& v) {
          BIT_STRING& b = static_cast<BIT_STRING&>(v);
          b.resize(8);
          b.getData() = bytes({0xA5});
        }},
-      {"'101'B", &BIT_STRING::theInfo, [](AbstractData& v) {
+      {"'101'B", &BIT_STRING::theInfo,
+       [](AbstractData& v) {
          BIT_STRING& b = static_cast<BIT_STRING&>(v);
          b.resize(3);
          b.getData() = bytes({0xA0});
        }},
       {"' 0a 1B\n c'H", &OCTET_STRING::theInfo,
-       [](AbstractData& v) { static_cast<OCTET_STRING&>(v) = bytes({0x0A, 0x1B, 0xC0}); }},
+       [](AbstractData& v) {
+         static_cast<OCTET_STRING&>(v) = bytes({0x0A, 0x1B, 0xC0});
+       }},
       {"{ iso(1) member-body (2) 840 }", &OBJECT_IDENTIFIER::theInfo,
-       [](AbstractData& v) { static_cast<OBJECT_IDENTIFIER&>(v).arcs() = {1, 2, 840}; }},
+       [](AbstractData& v) {
+         static_cast<OBJECT_IDENTIFIER&>(v).arcs() = {1, 2, 840};
+       }},
       {"low", &levelInfo, set<INTEGER>(1)},
       {"  -3", &levelInfo, set<INTEGER>(-3)},
       {"4294967295", &Counter32::theInfo, set<Counter32>(4294967295u)},
       {"TRUE", &BOOLEAN::theInfo, set<BOOLEAN>(true)},
       {"NULL,", &Null::theInfo, nullptr},
-      {"\"20240102030405+0130\"", &GeneralizedTime::theInfo, [](AbstractData& v) {
+      {"\"20240102030405+0130\"", &GeneralizedTime::theInfo,
+       [](AbstractData& v) {
          static_cast<GeneralizedTime&>(v) = GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 90, false);
        }},
       // Braces alone leave every component as it was built.

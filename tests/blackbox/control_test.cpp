@@ -12,9 +12,9 @@
 namespace {
 
 using blackbox::Daemon;
-using blackbox::Sandbox;
 using blackbox::kStderr;
 using blackbox::kStdout;
+using blackbox::Sandbox;
 using ctrltest::Frame;
 using ctrltest::Hex;
 using ctrltest::ReadFrame;
@@ -84,7 +84,7 @@ TEST_F(ControlChannel, PingOnTheWire) {
   struct Row {
     Bytes request, response;
   } rows[] = {
-      {{0x06, 0x00}, {0x10}},                                         // nothing
+      {{0x06, 0x00}, {0x10}},  // nothing
       {{0xC0, 0x01, 0x07, 0x00, 0x05, 0x18}, {0xC0, 0x01, 0x07, 0x00, 0x05, 0x40}},
   };
   for (auto const& r : rows) {
@@ -154,9 +154,9 @@ TEST_F(ControlChannel, UndecodablePayloadIsLoggedAndNotAnswered) {
 
 TEST_F(ControlChannel, MalformedFramingIsSkipped) {
   Fd c = Controller();
-  Bytes garbage = {0x05,                    // not a frame start
-                   0x03, 0x01,              // bad reserved byte
-                   0x03, 0x00, 0x00, 0x03}; // length too small
+  Bytes garbage = {0x05,                     // not a frame start
+                   0x03, 0x01,               // bad reserved byte
+                   0x03, 0x00, 0x00, 0x03};  // length too small
   ASSERT_TRUE(WriteAll(c.get(), garbage.data(), garbage.size()));
   ASSERT_TRUE(Send(c, Encode(Ping(6))));
   auto a = Answer(c);

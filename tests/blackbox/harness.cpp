@@ -43,7 +43,8 @@ bool NamespaceWorks() {
     if (shared && std::string(shared) == "1") return false;
     pid_t pid = fork();
     if (pid == 0) {
-      bool ok = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+      bool ok = unshare(CLONE_NEWNS) == 0 &&
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
       _exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -72,8 +73,12 @@ void ChildFail(const char* what) {
 
 }  // namespace
 
-std::string DaemonBinary() { return VELMARD_BIN; }
-std::string SimDaemonBinary() { return VELMARD_SIM_BIN; }
+std::string DaemonBinary() {
+  return VELMARD_BIN;
+}
+std::string SimDaemonBinary() {
+  return VELMARD_SIM_BIN;
+}
 
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -266,14 +271,16 @@ bool Daemon::Start(const Options& options) {
 
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0) return false;
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(wake_, O_CLOEXEC) != 0) return false;
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(wake_, O_CLOEXEC) != 0)
+    return false;
   if (options.stallStdout) {
     // The smallest pipe, filled up: the daemon's first write blocks.
     fcntl(out[1], F_SETPIPE_SZ, 4096);
     fcntl(out[1], F_SETFL, O_NONBLOCK);
     std::string filler(65536, '#');
     ssize_t n;
-    while ((n = write(out[1], filler.data(), filler.size())) > 0) stallBytes_ += static_cast<size_t>(n);
+    while ((n = write(out[1], filler.data(), filler.size())) > 0)
+      stallBytes_ += static_cast<size_t>(n);
     fcntl(out[1], F_SETFL, 0);
     stalled_ = true;
     stallWrite_ = dup(out[1]);
@@ -286,7 +293,8 @@ bool Daemon::Start(const Options& options) {
     if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) ChildFail("dup2");
     if (isolated) {
       if (unshare(CLONE_NEWNS) != 0) ChildFail("unshare");
-      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ChildFail("mount private");
+      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        ChildFail("mount private");
       for (auto& m : mounts) {
         struct stat st;
         if (stat(m.second, &st) != 0) mkdir(m.second, 0755);
@@ -362,7 +370,9 @@ void Daemon::ReadLoop() {
   }
 }
 
-bool Daemon::Signal(int sig) { return pid_ > 0 && !exited_ && kill(pid_, sig) == 0; }
+bool Daemon::Signal(int sig) {
+  return pid_ > 0 && !exited_ && kill(pid_, sig) == 0;
+}
 
 void Daemon::ReleaseStdout() {
   {
@@ -384,7 +394,9 @@ bool Daemon::BlockedOnStdout() const {
 }
 
 static int ExitStatus(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  return WIFEXITED(status)     ? WEXITSTATUS(status)
+         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                               : -1;
 }
 
 static size_t CountIn(const std::string& text, const std::string& what) {
@@ -396,7 +408,8 @@ static size_t CountIn(const std::string& text, const std::string& what) {
   return count;
 }
 
-bool Daemon::WaitLine(Stream stream, const std::string& text, size_t count, std::chrono::milliseconds timeout) {
+bool Daemon::WaitLine(Stream stream, const std::string& text, size_t count,
+                      std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lk(mu_);
   return cv_.wait_for(lk, timeout, [&] { return CountIn(text_[stream], text) >= count; });
 }
@@ -493,7 +506,8 @@ bool SimControl::Ask(const std::string& line, std::vector<std::string>* data, st
       }
       if (data) data->push_back(l);
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -529,7 +543,8 @@ bool SimControl::Follow(const std::string& device) {
   return true;
 }
 
-bool SimControl::ReadFollowed(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+bool SimControl::ReadFollowed(const std::function<bool()>& pred,
+                              std::chrono::milliseconds timeout) {
   const auto until = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     size_t eol;
@@ -540,7 +555,8 @@ bool SimControl::ReadFollowed(const std::function<bool()>& pred, std::chrono::mi
     }
     if (pred()) return true;
     if (closed_ || fd_ < 0) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -554,7 +570,8 @@ bool SimControl::ReadFollowed(const std::function<bool()>& pred, std::chrono::mi
   }
 }
 
-bool SimControl::WaitFollowed(const std::string& text, size_t count, std::chrono::milliseconds timeout) {
+bool SimControl::WaitFollowed(const std::string& text, size_t count,
+                              std::chrono::milliseconds timeout) {
   return ReadFollowed(
       [&] {
         size_t seen = 0;
@@ -571,7 +588,8 @@ const std::vector<SimControl::Entry>& SimControl::FollowToEnd(std::chrono::milli
 
 bool SimControl::WaitJournal(const std::string& device, const std::string& text, size_t count,
                              std::chrono::milliseconds timeout) {
-  return Ask("wait " + device + " " + text + " " + std::to_string(count) + " " + std::to_string(timeout.count()),
+  return Ask("wait " + device + " " + text + " " + std::to_string(count) + " " +
+                 std::to_string(timeout.count()),
              nullptr, nullptr, timeout + std::chrono::seconds(5));
 }
 

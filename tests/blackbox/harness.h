@@ -58,7 +58,8 @@ class Sandbox {
   // Syslog messages received so far (each one datagram, as sent).
   std::vector<std::string> SyslogMessages();
   // Waits until a message containing text arrived count times.
-  bool WaitSyslog(const std::string& text, size_t count = 1, std::chrono::milliseconds timeout = kGenerous);
+  bool WaitSyslog(const std::string& text, size_t count = 1,
+                  std::chrono::milliseconds timeout = kGenerous);
 
   // The configuration file "/usr/local/etc/server.conf".
   void WriteConfig(const std::string& text);
@@ -154,8 +155,8 @@ class SimControl {
   bool Connect(const std::string& path, std::chrono::milliseconds timeout = kGenerous);
   // Sends one command line; the data lines of the answer, false on "error"
   // (its text in *error).
-  bool Ask(const std::string& line, std::vector<std::string>* data = nullptr, std::string* error = nullptr,
-           std::chrono::milliseconds timeout = kGenerous);
+  bool Ask(const std::string& line, std::vector<std::string>* data = nullptr,
+           std::string* error = nullptr, std::chrono::milliseconds timeout = kGenerous);
 
   struct Entry {
     uint64_t ms;
@@ -170,7 +171,8 @@ class SimControl {
   // daemon exits. No other command can be sent on it afterwards.
   bool Follow(const std::string& device);
   // Waits until text was followed count times.
-  bool WaitFollowed(const std::string& text, size_t count, std::chrono::milliseconds timeout = kGenerous);
+  bool WaitFollowed(const std::string& text, size_t count,
+                    std::chrono::milliseconds timeout = kGenerous);
   // Waits until the daemon (and its board) is gone; the whole journal.
   const std::vector<Entry>& FollowToEnd(std::chrono::milliseconds timeout = kGenerous);
 

@@ -17,10 +17,10 @@
 namespace {
 
 using blackbox::Daemon;
-using blackbox::Sandbox;
-using blackbox::SimControl;
 using blackbox::kStderr;
 using blackbox::kStdout;
+using blackbox::Sandbox;
+using blackbox::SimControl;
 using ::testing::HasSubstr;
 
 const char kTag[] = "T250327-1818";
@@ -50,7 +50,9 @@ struct OptionCase {
   const char* err;  // text expected within standard error ("" for none at all)
 };
 
-void PrintTo(const OptionCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OptionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class CommandLine : public ::testing::TestWithParam<OptionCase> {};
 
@@ -83,17 +85,23 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"HelpPrefix", {"--hel"}, 0, kUsage, ""},
         OptionCase{"HelpAfterOtherOptions", {"--port", "1", "-h"}, 0, kUsage, ""},
         OptionCase{"ShortPortIsNoOption", {"-p", "2000"}, 2, kUsage, "invalid option -- 'p'"},
-        OptionCase{"PortWithoutValue", {"--port"}, 2, kUsage, "option '--port' requires an argument"},
+        OptionCase{
+            "PortWithoutValue", {"--port"}, 2, kUsage, "option '--port' requires an argument"},
         OptionCase{"UnknownShort", {"-x"}, 2, kUsage, "invalid option -- 'x'"},
         OptionCase{"UnknownLong", {"--bogus"}, 2, kUsage, "unrecognized option '--bogus'"},
         OptionCase{"AmbiguousPrefix", {"--d"}, 2, kUsage, "option '--d' is ambiguous"},
         OptionCase{"ValueForAFlag", {"--help=yes"}, 2, kUsage, "doesn't allow an argument"},
         OptionCase{"Version", {"--version"}, 2, kVersionLine, ""},
         OptionCase{"VersionPrefix", {"--vers"}, 2, kVersionLine, ""},
-        OptionCase{"VersionWithOtherOptions", {"--port=7", "--version", "--disable-clock"}, 2, kVersionLine, ""},
+        OptionCase{"VersionWithOtherOptions",
+                   {"--port=7", "--version", "--disable-clock"},
+                   2,
+                   kVersionLine,
+                   ""},
         OptionCase{"VersionThenHelp", {"--version", "-h"}, 0, kUsage, ""},
         OptionCase{"HelpThenVersion", {"-h", "--version"}, 0, kUsage, ""},
-        OptionCase{"RejectedBeforeVersion", {"-x", "--version"}, 2, kUsage, "invalid option -- 'x'"},
+        OptionCase{
+            "RejectedBeforeVersion", {"-x", "--version"}, 2, kUsage, "invalid option -- 'x'"},
         // A port the listener cannot take is refused, not cut to 16 bits.
         OptionCase{"PortAbove65535", {"--port=65536"}, 2, kUsage, "invalid port -- '65536'"},
         OptionCase{"NegativePort", {"--port", "-1"}, 2, kUsage, "invalid port -- '-1'"},
@@ -195,16 +203,21 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
   ASSERT_TRUE(StatusComplete()) << Status();
   std::string status = Status();
   std::vector<std::string> lines;
-  for (size_t start = 0, eol; (eol = status.find('\n', start)) != std::string::npos; start = eol + 1)
+  for (size_t start = 0, eol; (eol = status.find('\n', start)) != std::string::npos;
+       start = eol + 1)
     lines.push_back(status.substr(start, eol - start));
   ASSERT_GE(lines.size(), 8u) << status;
   EXPECT_FALSE(lines[0].empty()) << "title";
   EXPECT_EQ(std::string("version : ") + kTag, lines[1]);
-  EXPECT_EQ(0u, lines[2].rfind("dpc transition measurement (min/max/cur/counter): min=", 0)) << lines[2];
-  EXPECT_EQ(0u, lines[3].rfind("event transition measurement (min/max/cur/counter): min=", 0)) << lines[3];
-  EXPECT_EQ(0u, lines[4].rfind("timer transition measurement (min/max/cur/counter): min=", 0)) << lines[4];
-  EXPECT_THAT(status, ::testing::ContainsRegex("\\|[ ]+name[ ]+\\|[ ]+events[ ]+\\|[ ]+count[ ]+\\|[ ]+handler[ ]+"
-                                               "\\|[ ]*fd[ ]*\\|[ ]+measure[ ]+\\|"));
+  EXPECT_EQ(0u, lines[2].rfind("dpc transition measurement (min/max/cur/counter): min=", 0))
+      << lines[2];
+  EXPECT_EQ(0u, lines[3].rfind("event transition measurement (min/max/cur/counter): min=", 0))
+      << lines[3];
+  EXPECT_EQ(0u, lines[4].rfind("timer transition measurement (min/max/cur/counter): min=", 0))
+      << lines[4];
+  EXPECT_THAT(status, ::testing::ContainsRegex(
+                          "\\|[ ]+name[ ]+\\|[ ]+events[ ]+\\|[ ]+count[ ]+\\|[ ]+handler[ ]+"
+                          "\\|[ ]*fd[ ]*\\|[ ]+measure[ ]+\\|"));
   EXPECT_THAT(status, HasSubstr("ChildWaitService::OnChildEvent"));
   // The loop's dump, ending in its table's closing line and an empty line,
   // is the last thing in the file.
@@ -336,8 +349,10 @@ TEST_F(Running, DaemonModeDetachesAndLogsToSyslog) {
   ASSERT_TRUE(daemon_.Start({"-D", "--port", std::to_string(port_)}));
   EXPECT_EQ(0, daemon_.WaitExit()) << "the parent leaves at once";
   std::string pidText;
-  ASSERT_TRUE(blackbox::WaitFor([&] { return sandbox_.ReadFile("/var/run/server.pid", &pidText) && !pidText.empty(); }))
-      << daemon_.Output(kStderr) << ::testing::PrintToString(sandbox_.SyslogMessages());
+  ASSERT_TRUE(blackbox::WaitFor([&] {
+    return sandbox_.ReadFile("/var/run/server.pid", &pidText) && !pidText.empty();
+  })) << daemon_.Output(kStderr)
+      << ::testing::PrintToString(sandbox_.SyslogMessages());
   const pid_t pid = std::stoi(pidText);
   EXPECT_NE(daemon_.pid(), pid);
   struct Reaper {

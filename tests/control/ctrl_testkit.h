@@ -30,8 +30,7 @@ class LoopRunner {
  public:
   bool RunUntil(std::function<bool()> done, unsigned limitMs = 10000) {
     done_ = std::move(done);
-    deadline_ = std::chrono::steady_clock::now() +
-                std::chrono::milliseconds(limitMs);
+    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     tick_.set(0, &LoopRunner::OnTick, this);
     multiplexer.run(false, true);
     tick_.reset();
@@ -74,8 +73,7 @@ inline Fd ConnectTo(unsigned short port) {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = htons(port);
-  if (::connect(c.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
-    c.close();
+  if (::connect(c.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) c.close();
   return c;
 }
 
@@ -88,8 +86,7 @@ struct TcpPair {
     peer = ConnectTo(port);
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    daemon = Fd(::accept4(l.get(), reinterpret_cast<sockaddr*>(&a), &len,
-                          SOCK_CLOEXEC));
+    daemon = Fd(::accept4(l.get(), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC));
     daemon.NonBlock();
     peerAddr = INet4::Addr(a);
   }
@@ -123,8 +120,8 @@ inline std::chrono::steady_clock::time_point After(int ms) {
   return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
 }
 inline int MsLeft(std::chrono::steady_clock::time_point deadline) {
-  return int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                 deadline - std::chrono::steady_clock::now())
+  return int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                   std::chrono::steady_clock::now())
                  .count());
 }
 
@@ -150,8 +147,7 @@ inline bool ReadExact(int fd, void* buf, size_t n, int limitMs = 10000) {
 }
 
 // One TPKT frame body; false when none arrives in time.
-inline bool ReadFrame(int fd, std::vector<unsigned char>& body,
-                      int limitMs = 10000) {
+inline bool ReadFrame(int fd, std::vector<unsigned char>& body, int limitMs = 10000) {
   unsigned char h[4];
   if (!ReadExact(fd, h, 4, limitMs)) return false;
   if (h[0] != 3 || h[1] != 0) return false;

@@ -46,9 +46,7 @@ struct FakeService : CtrlSrv::Service {
     lastCommand = cmd.currentSelection();
     return behaviour ? behaviour(*this) : false;
   }
-  void OnSignal(LGCP::Signal const& s) override {
-    signals.push_back(s.currentSelection());
-  }
+  void OnSignal(LGCP::Signal const& s) override { signals.push_back(s.currentSelection()); }
 
   Behaviour behaviour;
   std::string name = "svc";
@@ -61,9 +59,18 @@ struct FakeService : CtrlSrv::Service {
 };
 
 // Behaviours of the dispatch table.
-bool Refuse(FakeService&) { return false; }
-bool Accept(FakeService& s) { s.Success(); return true; }
-bool AcceptTwice(FakeService& s) { s.Success(); s.Success(); return true; }
+bool Refuse(FakeService&) {
+  return false;
+}
+bool Accept(FakeService& s) {
+  s.Success();
+  return true;
+}
+bool AcceptTwice(FakeService& s) {
+  s.Success();
+  s.Success();
+  return true;
+}
 bool SuccessThenError(FakeService& s) {
   s.Success();
   s.Error(LGCP::ErrorCause::invalidParams);
@@ -79,9 +86,17 @@ bool ErrorThenSuccess(FakeService& s) {
   s.Success();
   return true;
 }
-bool Silent(FakeService&) { return true; }
-bool SuccessButRefuse(FakeService& s) { s.Success(); return false; }
-bool Delay(FakeService& s) { s.token = s.delayResponse(); return true; }
+bool Silent(FakeService&) {
+  return true;
+}
+bool SuccessButRefuse(FakeService& s) {
+  s.Success();
+  return false;
+}
+bool Delay(FakeService& s) {
+  s.token = s.delayResponse();
+  return true;
+}
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -137,8 +152,7 @@ std::string Ok(char const* seq, char const* slot) {
   return std::string("seq=") + seq + " slot=" + slot + " pdu=1 success";
 }
 std::string Err(char const* seq, char const* slot, int cause) {
-  return std::string("seq=") + seq + " slot=" + slot + " pdu=1 error " +
-         std::to_string(cause);
+  return std::string("seq=") + seq + " slot=" + slot + " pdu=1 error " + std::to_string(cause);
 }
 
 struct DispatchCase {
@@ -149,8 +163,7 @@ struct DispatchCase {
   bool softwareError;
 };
 
-class Dispatch : public ServerTest,
-                 public ::testing::WithParamInterface<DispatchCase> {};
+class Dispatch : public ServerTest, public ::testing::WithParamInterface<DispatchCase> {};
 
 TEST_P(Dispatch, AnswersAsTheRulesSay) {
   DispatchCase const& c = GetParam();
@@ -161,8 +174,7 @@ TEST_P(Dispatch, AnswersAsTheRulesSay) {
   EXPECT_EQ(DrainText(), c.replies);
   for (size_t i = 0; i < owned.size(); ++i)
     EXPECT_EQ(owned[i]->commands, c.expectSeen[i]) << "service " << i;
-  EXPECT_EQ(err.find("software error: server do NOT send ack!!!") !=
-                std::string::npos,
+  EXPECT_EQ(err.find("software error: server do NOT send ack!!!") != std::string::npos,
             c.softwareError)
       << err;
 }
@@ -175,21 +187,26 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"first takes it", {Accept, Accept}, {1, 0}, {Ok("7", "5")}, false},
         DispatchCase{"success twice", {AcceptTwice}, {1}, {Ok("7", "5")}, false},
         DispatchCase{"error after success",
-                     {SuccessThenError}, {1},
-                     {Ok("7", "5"), Err("7", "5", kInvalidParams)}, false},
-        DispatchCase{"error twice", {ErrorTwice}, {1},
-                     {Err("7", "5", kInvalidParams)}, false},
-        DispatchCase{"success after error", {ErrorThenSuccess}, {1},
-                     {Err("7", "5", kInvalidParams)}, false},
-        DispatchCase{"never answered", {Silent}, {1},
-                     {Err("7", "5", kInternal)}, true},
+                     {SuccessThenError},
+                     {1},
+                     {Ok("7", "5"), Err("7", "5", kInvalidParams)},
+                     false},
+        DispatchCase{"error twice", {ErrorTwice}, {1}, {Err("7", "5", kInvalidParams)}, false},
+        DispatchCase{
+            "success after error", {ErrorThenSuccess}, {1}, {Err("7", "5", kInvalidParams)}, false},
+        DispatchCase{"never answered", {Silent}, {1}, {Err("7", "5", kInternal)}, true},
         DispatchCase{"delayed", {Delay}, {1}, {}, false},
-        DispatchCase{"answered but refused", {SuccessButRefuse, Refuse}, {1, 1},
-                     {Ok("7", "5"), Err("7", "5", kUnexpectedMsgType)}, false},
-        DispatchCase{"nobody takes it", {Refuse, Refuse}, {1, 1},
-                     {Err("7", "5", kUnexpectedMsgType)}, false},
-        DispatchCase{"no services", {}, {}, {Err("7", "5", kUnexpectedMsgType)},
-                     false}),
+        DispatchCase{"answered but refused",
+                     {SuccessButRefuse, Refuse},
+                     {1, 1},
+                     {Ok("7", "5"), Err("7", "5", kUnexpectedMsgType)},
+                     false},
+        DispatchCase{"nobody takes it",
+                     {Refuse, Refuse},
+                     {1, 1},
+                     {Err("7", "5", kUnexpectedMsgType)},
+                     false},
+        DispatchCase{"no services", {}, {}, {Err("7", "5", kUnexpectedMsgType)}, false}),
     [](auto const& info) {
       std::string n = info.param.name;
       for (char& ch : n)
@@ -203,12 +220,8 @@ TEST_F(ServerTest, ContextOfTheCommandIsEchoed) {
     std::optional<int> seq;
     std::optional<unsigned> slot;
     std::string reply;
-  } rows[] = {{7, 5, Ok("7", "5")},
-              {{}, 5, Ok("none", "5")},
-              {7, {}, Ok("7", "none")},
-              {{}, {}, Ok("none", "none")},
-              {-5, 1023, Ok("-5", "1023")},
-              {0, 0, Ok("0", "0")}};
+  } rows[] = {{7, 5, Ok("7", "5")},         {{}, 5, Ok("none", "5")},     {7, {}, Ok("7", "none")},
+              {{}, {}, Ok("none", "none")}, {-5, 1023, Ok("-5", "1023")}, {0, 0, Ok("0", "0")}};
   for (auto const& r : rows) {
     server.OnMessage(lgcptest::Command(lgcptest::kDestroy, r.seq, r.slot));
     EXPECT_EQ(DrainText(), std::vector<std::string>{r.reply});
@@ -222,8 +235,7 @@ TEST_F(ServerTest, SlotAboveRangeIsRefusedBeforeAnyService) {
     LGCP::Message m = lgcptest::Command(lgcptest::kDestroy, 3);
     lgcptest::SetSlot(m, slot);
     server.OnMessage(m);
-    EXPECT_EQ(DrainText(), std::vector<std::string>{Err("3", "none", kInvalidSlot)})
-        << slot;
+    EXPECT_EQ(DrainText(), std::vector<std::string>{Err("3", "none", kInvalidSlot)}) << slot;
   }
   EXPECT_EQ(s.commands, 0);
 }
@@ -234,8 +246,7 @@ TEST_F(ServerTest, PduThatIsNoCommandIsUnexpected) {
     LGCP::Message m = lgcptest::NotACommand(pdu, 41);
     lgcptest::SetSlot(m, 5);
     server.OnMessage(m);
-    EXPECT_EQ(DrainText(),
-              std::vector<std::string>{Err("41", "none", kUnexpectedMsgType)});
+    EXPECT_EQ(DrainText(), std::vector<std::string>{Err("41", "none", kUnexpectedMsgType)});
   }
   EXPECT_EQ(s.commands, 0);
 }
@@ -256,8 +267,7 @@ TEST_F(ServerTest, DelayedSuccessCarriesItsOwnCommandsSequence) {
 
   s.delayedSuccess(6, withoutSeq);
   s.delayedSuccess(5, withSeq);
-  EXPECT_EQ(DrainText(),
-            (std::vector<std::string>{Ok("none", "6"), Ok("7", "5")}));
+  EXPECT_EQ(DrainText(), (std::vector<std::string>{Ok("none", "6"), Ok("7", "5")}));
 }
 
 TEST_F(ServerTest, SignalsReachEveryOtherServiceFirst) {
@@ -285,8 +295,8 @@ TEST_F(ServerTest, SignalDuringACommandCarriesItsSlot) {
   });
   auto bytes = lgcptest::Encode(lgcptest::Command(lgcptest::kDestroy, 3, 9));
   server.OnMessage(reinterpret_cast<char const*>(bytes.data()), int(bytes.size()));
-  EXPECT_EQ(DrainText(), (std::vector<std::string>{
-                             "seq=none slot=9 pdu=2 signal 7", Ok("3", "9")}));
+  EXPECT_EQ(DrainText(),
+            (std::vector<std::string>{"seq=none slot=9 pdu=2 signal 7", Ok("3", "9")}));
   // Once the message is handled the slot is gone again.
   EXPECT_FALSE(server.IsSlotPresent());
 }
@@ -298,8 +308,10 @@ TEST_F(ServerTest, UndecodablePayloadIsLoggedNotAnswered) {
   server.OnMessage("\xFF\xFF", 2);
   server.OnMessage("", 0);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "ctrl [" + peer + "]: receive fail: decode error!\n msg: FF FF \n"
-                 "ctrl [" + peer + "]: receive fail: decode error!\n msg: \n");
+  EXPECT_EQ(err, "ctrl [" + peer +
+                     "]: receive fail: decode error!\n msg: FF FF \n"
+                     "ctrl [" +
+                     peer + "]: receive fail: decode error!\n msg: \n");
   EXPECT_TRUE(Drain().empty());
   EXPECT_EQ(s.commands, 0);
   // The next good command is handled normally, and its slot is not kept.

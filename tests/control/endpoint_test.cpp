@@ -25,9 +25,7 @@ struct RecordingNotify : Control::Notify {
     if (onConnect) onConnect();
   }
   void OnDisconnect() override { ++disconnects; }
-  void OnMessage(char const* data, int len) override {
-    messages.emplace_back(data, data + len);
-  }
+  void OnMessage(char const* data, int len) override { messages.emplace_back(data, data + len); }
   int connects = 0;
   int disconnects = 0;
   std::vector<std::string> messages;
@@ -98,8 +96,7 @@ TEST_F(AcceptorTest, FramesBothWays) {
     loop.Turn(1);
   }
   ASSERT_TRUE(loop.RunUntil([&] { return notify.messages.size() >= 3; }));
-  EXPECT_EQ(notify.messages,
-            (std::vector<std::string>{"A", "BC", "DEF"}));
+  EXPECT_EQ(notify.messages, (std::vector<std::string>{"A", "BC", "DEF"}));
 
   acceptor->Send("ABC", 3);
   std::vector<unsigned char> body;
@@ -131,18 +128,14 @@ TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
   int intvl = IntOpt(fd, IPPROTO_TCP, TCP_KEEPINTVL);
   int cnt = IntOpt(fd, IPPROTO_TCP, TCP_KEEPCNT);
   // The healthy connection goes back to normal keep-alive at a check.
-  loop.RunUntil([&] { return IntOpt(fd, IPPROTO_TCP, TCP_KEEPIDLE) == 7200; },
-                5000);
+  loop.RunUntil([&] { return IntOpt(fd, IPPROTO_TCP, TCP_KEEPIDLE) == 7200; }, 5000);
   std::string log = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(refused);
   EXPECT_TRUE(SeesEof(second.get()));
-  EXPECT_NE(log.find("refuse connection from 127.0.0.1:"), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("CheckConnectionState CheckConnection\n"),
-            std::string::npos);
+  EXPECT_NE(log.find("refuse connection from 127.0.0.1:"), std::string::npos) << log;
+  EXPECT_NE(log.find("CheckConnectionState CheckConnection\n"), std::string::npos);
   EXPECT_NE(log.find("CheckConnectionState Idle\n"), std::string::npos);
-  if (log.find("CheckConnectionState Idle") >
-      log.find("CheckConnectionState CheckConnection") &&
+  if (log.find("CheckConnectionState Idle") > log.find("CheckConnectionState CheckConnection") &&
       idle != 7200) {
     EXPECT_EQ(idle, 1);
     EXPECT_EQ(intvl, 1);
@@ -250,8 +243,7 @@ int WithoutSockets(std::function<int()> body, std::string& err) {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EMFILE & SECCOMP_RET_DATA)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    sock_fprog prog{static_cast<unsigned short>(sizeof filter / sizeof filter[0]),
-                    filter};
+    sock_fprog prog{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0)
       ::_exit(99);
@@ -318,12 +310,10 @@ TEST(Connector, ConnectsAndRetriesQuickly) {
   std::string out = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(up) << err;
   std::string addr = "127.0.0.1:" + std::to_string(port);
-  EXPECT_TRUE(err.find("can't connect to " + addr + " : ") !=
-                  std::string::npos ||
+  EXPECT_TRUE(err.find("can't connect to " + addr + " : ") != std::string::npos ||
               err.find("fail to connect to " + addr) != std::string::npos)
       << err;
-  EXPECT_NE(out.find("connected to " + addr + ".\n"), std::string::npos)
-      << out;
+  EXPECT_NE(out.find("connected to " + addr + ".\n"), std::string::npos) << out;
 
   Fd server(::accept(l.get(), nullptr, nullptr));
   connector.Send("hi", 2);

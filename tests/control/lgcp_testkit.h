@@ -46,8 +46,7 @@ inline LGCP::Message Command(int alternative, std::optional<int> seq = {},
   return m;
 }
 
-inline LGCP::Message Ping(std::optional<int> seq = {},
-                          std::optional<unsigned> slot = {}) {
+inline LGCP::Message Ping(std::optional<int> seq = {}, std::optional<unsigned> slot = {}) {
   return Command(kPing, seq, slot);
 }
 
@@ -97,8 +96,7 @@ inline Seen Parse(std::vector<unsigned char> const& body) {
   char const* b = reinterpret_cast<char const*>(body.data());
   if (!ASN1::decode(b, b + body.size(), &env, m, true)) return s;
   s.decoded = true;
-  if (m.hasOptionalField(0))
-    s.seq = static_cast<ASN1::INTEGER const*>(m.getField(0))->getValue();
+  if (m.hasOptionalField(0)) s.seq = static_cast<ASN1::INTEGER const*>(m.getField(0))->getValue();
   if (m.hasOptionalField(1))
     s.slot = unsigned(static_cast<ASN1::INTEGER const*>(m.getField(1))->getValue());
   ASN1::CHOICE const& pdu = PduOf(m);
@@ -106,8 +104,7 @@ inline Seen Parse(std::vector<unsigned char> const& body) {
   auto const* inner = static_cast<ASN1::CHOICE const*>(pdu.getSelection());
   if (s.pdu == kResponse) {
     s.success = inner->currentSelection() == 0;
-    if (!s.success)
-      s.cause = static_cast<ASN1::ENUMERATED const*>(inner->getSelection())->asInt();
+    if (!s.success) s.cause = static_cast<ASN1::ENUMERATED const*>(inner->getSelection())->asInt();
   } else if (s.pdu == kSignal) {
     s.signal = inner->currentSelection();
     if (s.signal == kSigAbort)

@@ -36,8 +36,10 @@ TEST_F(PacketTest, ReserveEdges) {
     unsigned n;
     unsigned headroom, tailroom;
   } rows[] = {
-      {true, 0, 0, 65536},   {true, 65536, 65536, 0},
-      {false, 10, 65526, 10}, {false, 65536, 0, 65536},
+      {true, 0, 0, 65536},
+      {true, 65536, 65536, 0},
+      {false, 10, 65526, 10},
+      {false, 65536, 0, 65536},
   };
   for (auto const& r : rows) {
     Packet p;

@@ -49,9 +49,7 @@ class Probe : public Protocol {
     log("receive");
     on_message(p);
   }
-  void raise(char const* text) {
-    on_deactivate(new Protocol_status_error(this, text));
-  }
+  void raise(char const* text) { on_deactivate(new Protocol_status_error(this, text)); }
 
   std::string const name_;
   bool fail_init = false;
@@ -68,8 +66,7 @@ class ProbeFamily : public ProtocolsFamily {
   explicit ProbeFamily(Trace* trace) : trace_(trace) {}
   void on_activate() override { trace_->push_back("family on_activate"); }
   void on_deactivated(Protocol* p, Protocol_status st) override {
-    trace_->push_back("family on_deactivated " + layer_name(p) + " " +
-                      text_of(st));
+    trace_->push_back("family on_deactivated " + layer_name(p) + " " + text_of(st));
   }
   void transmit(Packet&) override { trace_->push_back("family transmit"); }
   void on_message(Packet&) override { trace_->push_back("family on_message"); }
@@ -90,10 +87,9 @@ class ProtocolTest : public PoolTest {
   Probe* top = nullptr;
 
   void build(unsigned bottom_head = 0, unsigned top_head = 0) {
-    bottom = static_cast<Probe*>(
-        family.add_protocol_tail(new Probe("bottom", &trace, bottom_head)));
-    top = static_cast<Probe*>(
-        family.add_protocol_tail(new Probe("top", &trace, top_head)));
+    bottom =
+        static_cast<Probe*>(family.add_protocol_tail(new Probe("bottom", &trace, bottom_head)));
+    top = static_cast<Probe*>(family.add_protocol_tail(new Probe("top", &trace, top_head)));
   }
 };
 
@@ -120,8 +116,7 @@ TEST_F(ProtocolTest, ListLinksLayersBottomToTop) {
   EXPECT_EQ(top->lower(), bottom);
   EXPECT_EQ(bottom->lower(), nullptr);
   EXPECT_EQ(bottom->family(), &family);
-  Probe* under = static_cast<Probe*>(
-      family.add_protocol_head(new Probe("under", &trace)));
+  Probe* under = static_cast<Probe*>(family.add_protocol_head(new Probe("under", &trace)));
   EXPECT_EQ(family.bottom(), under);
   EXPECT_EQ(bottom->lower(), under);
   EXPECT_EQ(family.search(Protocol_name_null()), nullptr);
@@ -131,8 +126,7 @@ TEST_F(ProtocolTest, ListLinksLayersBottomToTop) {
 TEST_F(ProtocolTest, ActivationClimbsFromTheBottom) {
   build();
   family.activate();
-  EXPECT_EQ(trace, Trace({"bottom activate", "top activate",
-                          "family on_activate"}));
+  EXPECT_EQ(trace, Trace({"bottom activate", "top activate", "family on_activate"}));
   trace.clear();
   family.on_activated(bottom);
   EXPECT_TRUE(trace.empty());
@@ -141,17 +135,15 @@ TEST_F(ProtocolTest, ActivationClimbsFromTheBottom) {
 TEST_F(ProtocolTest, DeactivationDescendsFromTheTop) {
   build();
   family.deactivate();
-  EXPECT_EQ(trace, Trace({"top deactivate", "top on_deactivate success/ok",
-                          "bottom deactivate",
-                          "bottom on_deactivate success/ok",
-                          "family on_deactivated bottom success/ok"}));
+  EXPECT_EQ(trace,
+            Trace({"top deactivate", "top on_deactivate success/ok", "bottom deactivate",
+                   "bottom on_deactivate success/ok", "family on_deactivated bottom success/ok"}));
 }
 
 TEST_F(ProtocolTest, ErrorClimbsToTheFamilyFromTheTop) {
   build();
   bottom->raise("boom");
-  EXPECT_EQ(trace, Trace({"bottom on_deactivate boom/error",
-                          "top on_deactivate boom/error",
+  EXPECT_EQ(trace, Trace({"bottom on_deactivate boom/error", "top on_deactivate boom/error",
                           "family on_deactivated top boom/error"}));
 }
 
@@ -162,8 +154,7 @@ TEST_F(ProtocolTest, TrafficCrossesEveryLayer) {
   EXPECT_EQ(trace, Trace({"top message", "bottom message", "family transmit"}));
   trace.clear();
   family.receive(p);
-  EXPECT_EQ(trace,
-            Trace({"bottom receive", "top receive", "family on_message"}));
+  EXPECT_EQ(trace, Trace({"bottom receive", "top receive", "family on_message"}));
 }
 
 TEST_F(ProtocolTest, HeadroomIsReservedBottomFirst) {

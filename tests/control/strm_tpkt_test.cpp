@@ -42,8 +42,7 @@ class StackTest : public PoolTest {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
     ASSERT_TRUE(NonBlockMode(sv[0]));
     peer.reset(sv[1]);
-    strm = static_cast<StrmProtocol*>(
-        ep.add_protocol_tail(new StrmProtocol(Fd(sv[0]))));
+    strm = static_cast<StrmProtocol*>(ep.add_protocol_tail(new StrmProtocol(Fd(sv[0]))));
     strm->set_service_name("test");
     tpkt = static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
     ep.activate();
@@ -55,16 +54,14 @@ class StackTest : public PoolTest {
   }
 
   void feed(std::vector<u8> const& bytes) {
-    ASSERT_EQ(send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              ssize_t(bytes.size()));
+    ASSERT_EQ(send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
   }
 
   // Lets the stack read everything sent so far.
   bool drain() {
     return loop.run_until([this] {
       int n = -1;
-      return !strm->attached() ||
-             (ioctl(strm->fd(), FIONREAD, &n) == 0 && n == 0);
+      return !strm->attached() || (ioctl(strm->fd(), FIONREAD, &n) == 0 && n == 0);
     });
   }
 
@@ -102,10 +99,8 @@ class StackTest : public PoolTest {
   // A small send buffer makes a large packet meet a full socket.
   void shrink_buffers() {
     int small = 4096;
-    ASSERT_EQ(setsockopt(strm->fd(), SOL_SOCKET, SO_SNDBUF, &small,
-                         sizeof small), 0);
-    ASSERT_EQ(setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &small,
-                         sizeof small), 0);
+    ASSERT_EQ(setsockopt(strm->fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    ASSERT_EQ(setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
   }
 
   Endpoint ep;
@@ -134,10 +129,7 @@ TEST_F(StackTest, ReceiveTable) {
        Reads{{3}, {0}, {0}, {7}, {0x41}, {0x42}, {0x43}},
        {"41 42 43"},
        ""},
-      {"two frames in one write",
-       Reads{{3, 0, 0, 5, 1, 3, 0, 0, 6, 2, 3}},
-       {"01", "02 03"},
-       ""},
+      {"two frames in one write", Reads{{3, 0, 0, 5, 1, 3, 0, 0, 6, 2, 3}}, {"01", "02 03"}, ""},
       {"garbage before a frame",
        Reads{{5, 3, 0, 0, 7, 0x41, 0x42, 0x43}},
        {"41 42 43"},
@@ -162,10 +154,7 @@ TEST_F(StackTest, ReceiveTable) {
        "TPKT too small 3\n"},
       {"length zero", Reads{{3, 0, 0, 0}}, {}, "TPKT too small 0\n"},
       {"empty body, its header split", Reads{{3, 0, 0}, {4}}, {""}, ""},
-      {"empty body before a frame",
-       Reads{{3, 0, 0, 4, 3, 0, 0, 5, 0x41}},
-       {"", "41"},
-       ""},
+      {"empty body before a frame", Reads{{3, 0, 0, 4, 3, 0, 0, 5, 0x41}}, {"", "41"}, ""},
   };
   for (RxCase const& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,8 +201,8 @@ TEST_F(StackTest, LargestFrameArrivesWhole) {
   std::thread writer([&] {
     size_t off = 0;
     while (off < frame.size()) {
-      ssize_t n = send(peer.get(), frame.data() + off,
-                       std::min<size_t>(5000, frame.size() - off), 0);
+      ssize_t n =
+          send(peer.get(), frame.data() + off, std::min<size_t>(5000, frame.size() - off), 0);
       if (n <= 0) break;
       off += size_t(n);
     }
@@ -221,8 +210,7 @@ TEST_F(StackTest, LargestFrameArrivesWhole) {
   ASSERT_TRUE(loop.run_until([&] { return !ep.bodies.empty(); }));
   writer.join();
   ASSERT_EQ(ep.bodies.size(), 1u);
-  EXPECT_EQ(ep.bodies[0],
-            hex(std::vector<u8>(frame.begin() + 4, frame.end())));
+  EXPECT_EQ(ep.bodies[0], hex(std::vector<u8>(frame.begin() + 4, frame.end())));
 }
 
 // Waits the real frame timer. Every read that leaves the frame unfinished
@@ -238,8 +226,7 @@ TEST_F(StackTest, UnfinishedFrameTimesOut) {
   feed({0x41});
   ASSERT_TRUE(drain());
   ASSERT_TRUE(loop.run_until(
-      [&] { return log.text().find("TPKT packet timeout") != std::string::npos; },
-      10000));
+      [&] { return log.text().find("TPKT packet timeout") != std::string::npos; }, 10000));
   EXPECT_GE(Mux::milliseconds() - start, 2990u);
   EXPECT_EQ(log.lines(), " TPKT packet timeout.\n");
   EXPECT_EQ(tpkt->state(), Tpkt_protocol::st_idle);
@@ -297,8 +284,7 @@ struct WriteFailure {
   unsigned min_ms;  // the whole wait for buffer space is spent first
 };
 
-class WriteFailureTest : public StackTest,
-                         public testing::WithParamInterface<WriteFailure> {};
+class WriteFailureTest : public StackTest, public testing::WithParamInterface<WriteFailure> {};
 
 TEST_P(WriteFailureTest, EndsTheConnection) {
   WriteFailure const& w = GetParam();
@@ -332,16 +318,14 @@ TEST_P(WriteFailureTest, EndsTheConnection) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stack, WriteFailureTest,
-    testing::Values(
-        WriteFailure{"peer stops reading", true, 60000,
-                     "SockStream[test]: write timeout, sendbuf=", "\n",
-                     "write timeout", 990},
-        WriteFailure{"peer closed", false, 10,
-                     "SockStream[test]: write error, sendbuf=",
-                     ", error=Broken pipe\n", "write error: Broken pipe", 0}),
+    testing::Values(WriteFailure{"peer stops reading", true, 60000,
+                                 "SockStream[test]: write timeout, sendbuf=", "\n", "write timeout",
+                                 990},
+                    WriteFailure{"peer closed", false, 10,
+                                 "SockStream[test]: write error, sendbuf=", ", error=Broken pipe\n",
+                                 "write error: Broken pipe", 0}),
     [](testing::TestParamInfo<WriteFailure> const& info) {
-      return info.param.peer_stops_reading ? "PeerStopsReading"
-                                           : "PeerClosed";
+      return info.param.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
     });
 
 TEST_F(StackTest, PeerThatClosesEndsTheConnection) {
@@ -383,10 +367,8 @@ TEST_F(StackTest, DeactivationReleasesTheSocketBottomLast) {
 
 TEST(Stack, ActivationWithoutSocketFails) {
   Endpoint ep;
-  StrmProtocol* strm =
-      static_cast<StrmProtocol*>(ep.add_protocol_tail(new StrmProtocol));
-  Tpkt_protocol* tpkt =
-      static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
+  StrmProtocol* strm = static_cast<StrmProtocol*>(ep.add_protocol_tail(new StrmProtocol));
+  Tpkt_protocol* tpkt = static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
   ep.activate();
   ASSERT_EQ(ep.statuses.size(), 1u);
   EXPECT_EQ(ep.statuses[0], "fd not attached");
@@ -431,8 +413,7 @@ TEST_F(TpktReentryTest, InputAfterAResetDuringDeliveryIsDropped) {
   for (int action : {1, 2}) {
     SCOPED_TRACE(action);
     Reacting ep;
-    Tpkt_protocol* tpkt =
-        static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
+    Tpkt_protocol* tpkt = static_cast<Tpkt_protocol*>(ep.add_protocol_tail(new Tpkt_protocol));
     ep.action = action;
     Packet in;
     in.reserve_head(0);

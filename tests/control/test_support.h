@@ -35,8 +35,7 @@ class Capture {
   std::string lines() const {
     static std::string const loop_line = "Mux: terminating...\n";
     std::string s = buf_.str();
-    for (size_t at; (at = s.find(loop_line)) != std::string::npos;)
-      s.erase(at, loop_line.size());
+    for (size_t at; (at = s.find(loop_line)) != std::string::npos;) s.erase(at, loop_line.size());
     return s;
   }
   void clear() { buf_.str(""); }

@@ -96,8 +96,7 @@ class ServerTest : public ::testing::Test {
     unsigned before = tracer.ConnectionCount();
     auto c = std::make_unique<Client>(port);
     EXPECT_TRUE(c->connected);
-    EXPECT_TRUE(
-        loop.run_until([&] { return tracer.ConnectionCount() > before; }));
+    EXPECT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() > before; }));
     return c;
   }
 
@@ -117,14 +116,19 @@ TEST_F(TracerTest, FramesAreDeliveredAndMalformedOnesCloseTheConnection) {
     std::vector<std::string> bodies;
     bool closes;
   } rows[] = {
-      {"two frames", [] {
+      {"two frames",
+       [] {
          auto a = frame({1, 2});
          for (u8 x : frame({3})) a.push_back(x);
          return a;
-       }(), {"01 02", "03"}, false},
+       }(),
+       {"01 02", "03"},
+       false},
       {"empty frame skipped", frame({}), {}, false},
-      {"512-byte body", frame(std::vector<u8>(512, 0xAA)),
-       {hex(std::vector<u8>(512, 0xAA))}, false},
+      {"512-byte body",
+       frame(std::vector<u8>(512, 0xAA)),
+       {hex(std::vector<u8>(512, 0xAA))},
+       false},
       {"513-byte body", frame(std::vector<u8>(513, 0xAA)), {}, true},
       {"bad reserved", {3, 1, 0, 5, 0}, {}, true},
       {"bad version", {4, 0, 0, 5, 0}, {}, true},
@@ -139,17 +143,14 @@ TEST_F(TracerTest, FramesAreDeliveredAndMalformedOnesCloseTheConnection) {
       EXPECT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
       EXPECT_TRUE(c->closed());
     } else {
-      EXPECT_TRUE(loop.run_until(
-          [&] { return rec.bodies.size() >= r.bodies.size(); }, 2000));
-      EXPECT_FALSE(loop.run_until(
-          [&] { return rec.bodies.size() > r.bodies.size(); }, 20));
+      EXPECT_TRUE(loop.run_until([&] { return rec.bodies.size() >= r.bodies.size(); }, 2000));
+      EXPECT_FALSE(loop.run_until([&] { return rec.bodies.size() > r.bodies.size(); }, 20));
       c.reset();
       EXPECT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
     }
     EXPECT_EQ(rec.bodies, r.bodies);
   }
-  EXPECT_NE(log.text().find("ACP connection open from 127.0.0.1:"),
-            std::string::npos);
+  EXPECT_NE(log.text().find("ACP connection open from 127.0.0.1:"), std::string::npos);
 }
 
 TEST_F(TracerTest, FrameSplitAcrossReads) {
@@ -191,11 +192,9 @@ class P2PRecorder : public TPKTTracerP2P::Listener {
   void OnTPKTClosed(INet4::Addr const& peer) override {
     events.push_back("closed " + peer.GetString());
   }
-  void OnTPKTMessage(INet4::Addr const& peer, void const* data,
-                     unsigned int len) override {
+  void OnTPKTMessage(INet4::Addr const& peer, void const* data, unsigned int len) override {
     u8 const* b = static_cast<u8 const*>(data);
-    events.push_back("message " + peer.GetString() + " " +
-                     hex(std::vector<u8>(b, b + len)));
+    events.push_back("message " + peer.GetString() + " " + hex(std::vector<u8>(b, b + len)));
     if (tracer && close_on_message) tracer->Close(peer);
   }
   std::vector<std::string> events;
@@ -223,13 +222,10 @@ TEST_F(P2PTest, PeersAreAddressedByAddressAndPort) {
   EXPECT_TRUE(b->closed());
   EXPECT_EQ(tracer.Close(b->local), -EFAULT);
   EXPECT_EQ(tracer.Send(b->local, "x", 1), -EFAULT);
-  EXPECT_EQ(tracer.Send(a->local, std::string(65532, 'x').data(), 65532),
-            -EMSGSIZE);
+  EXPECT_EQ(tracer.Send(a->local, std::string(65532, 'x').data(), 65532), -EMSGSIZE);
   EXPECT_EQ(rec.events[3], "closed " + pb);
-  EXPECT_NE(log.text().find("TPKT peer-to-peer connection open from " + pa),
-            std::string::npos);
-  EXPECT_NE(log.text().find("TPKT peer-to-peer connection close for " + pb),
-            std::string::npos);
+  EXPECT_NE(log.text().find("TPKT peer-to-peer connection open from " + pa), std::string::npos);
+  EXPECT_NE(log.text().find("TPKT peer-to-peer connection close for " + pb), std::string::npos);
 }
 
 TEST_F(P2PTest, OversizedBodyAndListenerCloseInsideDelivery) {
@@ -245,8 +241,7 @@ TEST_F(P2PTest, OversizedBodyAndListenerCloseInsideDelivery) {
   b->send(two);
   ASSERT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
   EXPECT_EQ(rec.events.back(), "closed " + b->local.GetString());
-  EXPECT_EQ(rec.events[rec.events.size() - 2],
-            "message " + b->local.GetString() + " 01");
+  EXPECT_EQ(rec.events[rec.events.size() - 2], "message " + b->local.GetString() + " 01");
 }
 
 }  // namespace

@@ -16,23 +16,22 @@ IniFile::Symbol<Color> const kColors[] = {
     {nullptr, kNone},
 };
 
-void Load(IniFile::File& f, char const* text)
-{
-    std::istringstream in(text);
-    in >> f;
+void Load(IniFile::File& f, char const* text) {
+  std::istringstream in(text);
+  in >> f;
 }
 
 enum Kind { Bool, Str, Enum };
 
 struct ReaderCase {
-    char const* what;
-    char const* text;  // one occurrence "[s]" on line 1 unless the text says otherwise
-    Kind kind;
-    bool required;
-    bool result;
-    bool valid;
-    char const* target;  // the target after parse, as text
-    char const* messages;
+  char const* what;
+  char const* text;  // one occurrence "[s]" on line 1 unless the text says otherwise
+  Kind kind;
+  bool required;
+  bool result;
+  bool valid;
+  char const* target;  // the target after parse, as text
+  char const* messages;
 };
 
 // Targets start as bool true, string "default" and Color green, so that an
@@ -74,136 +73,144 @@ ReaderCase const kReaderCases[] = {
      "p: optional key \"k\" has invalid value=\"\", line 2. Key will be ignored.\n"},
 };
 
-TEST(IniReader, SingleKeyTable)
-{
-    for (ReaderCase const& c : kReaderCases) {
-        IniFile::File f;
-        Load(f, c.text);
-        ASSERT_EQ(1u, f["s"].count()) << c.what;
+TEST(IniReader, SingleKeyTable) {
+  for (ReaderCase const& c : kReaderCases) {
+    IniFile::File f;
+    Load(f, c.text);
+    ASSERT_EQ(1u, f["s"].count()) << c.what;
 
-        std::ostringstream msgs;
-        IniFile::Reader r("p: ", msgs);
-        bool b = true;
-        std::string s = "default";
-        Color e = kGreen;
-        IniFile::Reader::Field& field = c.required ? r.required : r.optional;
-        bool* valid = nullptr;
-        switch (c.kind) {
-        case Bool: valid = &field.add(&b, "k"); break;
-        case Str: valid = &field.add(&s, "k"); break;
-        case Enum: valid = &field.add(&e, "k", kColors); break;
-        }
-        EXPECT_EQ(c.result, r.parse(*f["s"].first())) << c.what;
-        EXPECT_EQ(c.valid, *valid) << c.what;
-        std::string target;
-        switch (c.kind) {
-        case Bool: target = b ? "1" : "0"; break;
-        case Str: target = s; break;
-        case Enum: target = std::to_string(int(e)); break;
-        }
-        EXPECT_EQ(c.target, target) << c.what;
-        EXPECT_EQ(c.messages, msgs.str()) << c.what;
+    std::ostringstream msgs;
+    IniFile::Reader r("p: ", msgs);
+    bool b = true;
+    std::string s = "default";
+    Color e = kGreen;
+    IniFile::Reader::Field& field = c.required ? r.required : r.optional;
+    bool* valid = nullptr;
+    switch (c.kind) {
+      case Bool:
+        valid = &field.add(&b, "k");
+        break;
+      case Str:
+        valid = &field.add(&s, "k");
+        break;
+      case Enum:
+        valid = &field.add(&e, "k", kColors);
+        break;
     }
+    EXPECT_EQ(c.result, r.parse(*f["s"].first())) << c.what;
+    EXPECT_EQ(c.valid, *valid) << c.what;
+    std::string target;
+    switch (c.kind) {
+      case Bool:
+        target = b ? "1" : "0";
+        break;
+      case Str:
+        target = s;
+        break;
+      case Enum:
+        target = std::to_string(int(e));
+        break;
+    }
+    EXPECT_EQ(c.target, target) << c.what;
+    EXPECT_EQ(c.messages, msgs.str()) << c.what;
+  }
 }
 
-TEST(IniReader, BoolTexts)
-{
-    struct {
-        char const* text;
-        bool valid;
-        bool value;
-    } const cases[] = {
-        {"true", true, true},   {"false", true, false},   {"yes", true, true},
-        {"no", true, false},    {"enabled", true, true},  {"disabled", true, false},
-        {"enable", true, true}, {"disable", true, false}, {"1", true, true},
-        {"0", true, false},     {"on", false, false},     {"TRUE", false, false},
-    };
-    for (auto const& c : cases) {
-        IniFile::SubSection sub(1);
-        sub.NewSubKey("k", c.text, 2);
-        std::ostringstream msgs;
-        IniFile::Reader r("", msgs);
-        bool target = !c.value;
-        bool const before = target;
-        bool& valid = r.optional.add(&target, "k");
-        EXPECT_TRUE(r.parse(sub));
-        EXPECT_EQ(c.valid, valid) << c.text;
-        EXPECT_EQ(c.valid ? c.value : before, target) << c.text;
-    }
+TEST(IniReader, BoolTexts) {
+  struct {
+    char const* text;
+    bool valid;
+    bool value;
+  } const cases[] = {
+      {"true", true, true},   {"false", true, false},   {"yes", true, true},
+      {"no", true, false},    {"enabled", true, true},  {"disabled", true, false},
+      {"enable", true, true}, {"disable", true, false}, {"1", true, true},
+      {"0", true, false},     {"on", false, false},     {"TRUE", false, false},
+  };
+  for (auto const& c : cases) {
+    IniFile::SubSection sub(1);
+    sub.NewSubKey("k", c.text, 2);
+    std::ostringstream msgs;
+    IniFile::Reader r("", msgs);
+    bool target = !c.value;
+    bool const before = target;
+    bool& valid = r.optional.add(&target, "k");
+    EXPECT_TRUE(r.parse(sub));
+    EXPECT_EQ(c.valid, valid) << c.text;
+    EXPECT_EQ(c.valid ? c.value : before, target) << c.text;
+  }
 }
 
 // The first failing required key ends the parse: later required keys and all
 // optional keys are not looked at.
-TEST(IniReader, FirstRequiredFailureStops)
-{
-    IniFile::File f;
-    Load(f, "[s]\na=1\nb=bad\nc=1\nc=2\no=zz\n");
-    std::ostringstream msgs;
-    IniFile::Reader r("snmpagent: ", msgs);
-    bool a = false, b = false, c = false, o = false;
-    bool& va = r.required.add(&a, "a");
-    bool& vb = r.required.add(&b, "b");
-    bool& vc = r.required.add(&c, "c");
-    bool& vo = r.optional.add(&o, "o");
-    EXPECT_FALSE(r.parse(*f["s"].first()));
-    EXPECT_TRUE(va);
-    EXPECT_TRUE(a);
-    EXPECT_FALSE(vb);
-    EXPECT_FALSE(vc);
-    EXPECT_FALSE(vo);
-    EXPECT_EQ("snmpagent: required key \"b\" has invalid value=\"bad\", line 3\n", msgs.str());
+TEST(IniReader, FirstRequiredFailureStops) {
+  IniFile::File f;
+  Load(f, "[s]\na=1\nb=bad\nc=1\nc=2\no=zz\n");
+  std::ostringstream msgs;
+  IniFile::Reader r("snmpagent: ", msgs);
+  bool a = false, b = false, c = false, o = false;
+  bool& va = r.required.add(&a, "a");
+  bool& vb = r.required.add(&b, "b");
+  bool& vc = r.required.add(&c, "c");
+  bool& vo = r.optional.add(&o, "o");
+  EXPECT_FALSE(r.parse(*f["s"].first()));
+  EXPECT_TRUE(va);
+  EXPECT_TRUE(a);
+  EXPECT_FALSE(vb);
+  EXPECT_FALSE(vc);
+  EXPECT_FALSE(vo);
+  EXPECT_EQ("snmpagent: required key \"b\" has invalid value=\"bad\", line 3\n", msgs.str());
 }
 
-TEST(IniReader, ParseAddsEmptyKeysForDeclaredNames)
-{
-    IniFile::SubSection sub(1);
-    sub.NewSubKey("a", "1", 2);
-    std::ostringstream msgs;
-    IniFile::Reader r("", msgs);
-    bool a = false, b = false, c = false;
-    r.optional.add(&a, "a");
-    r.optional.add(&b, "b");
-    r.optional.add(&c, "c");
-    EXPECT_TRUE(r.parse(sub));
-    EXPECT_EQ(3u, sub.count());
-    EXPECT_EQ(0u, sub["b"].count());
-    EXPECT_EQ(0u, sub["c"].count());
+TEST(IniReader, ParseAddsEmptyKeysForDeclaredNames) {
+  IniFile::SubSection sub(1);
+  sub.NewSubKey("a", "1", 2);
+  std::ostringstream msgs;
+  IniFile::Reader r("", msgs);
+  bool a = false, b = false, c = false;
+  r.optional.add(&a, "a");
+  r.optional.add(&b, "b");
+  r.optional.add(&c, "c");
+  EXPECT_TRUE(r.parse(sub));
+  EXPECT_EQ(3u, sub.count());
+  EXPECT_EQ(0u, sub["b"].count());
+  EXPECT_EQ(0u, sub["c"].count());
 }
 
 // The valid flags tell the state of the last parse, also for a required key
 // that an earlier occurrence had and this one lacks.
-TEST(IniReader, FlagsResetBetweenOccurrences)
-{
-    IniFile::File f;
-    Load(f, "[s]\nk=x\no=yes\n[s]\nm=1\n[s]\nk=1\nk=2\n");
-    ASSERT_EQ(3u, f["s"].count());
-    std::ostringstream msgs;
-    IniFile::Reader r("p: ", msgs);
-    std::string k;
-    bool o = false;
-    bool& vk = r.required.add(&k, "k");
-    bool& vo = r.optional.add(&o, "o");
+TEST(IniReader, FlagsResetBetweenOccurrences) {
+  IniFile::File f;
+  Load(f, "[s]\nk=x\no=yes\n[s]\nm=1\n[s]\nk=1\nk=2\n");
+  ASSERT_EQ(3u, f["s"].count());
+  std::ostringstream msgs;
+  IniFile::Reader r("p: ", msgs);
+  std::string k;
+  bool o = false;
+  bool& vk = r.required.add(&k, "k");
+  bool& vo = r.optional.add(&o, "o");
 
-    IniFile::SubSection* occ = f["s"].first();
-    EXPECT_TRUE(r.parse(*occ));
-    EXPECT_TRUE(vk);
-    EXPECT_TRUE(vo);
+  IniFile::SubSection* occ = f["s"].first();
+  EXPECT_TRUE(r.parse(*occ));
+  EXPECT_TRUE(vk);
+  EXPECT_TRUE(vo);
 
-    occ = occ->next();
-    EXPECT_FALSE(r.parse(*occ));
-    EXPECT_FALSE(vk);
-    EXPECT_FALSE(vo);
-    EXPECT_EQ("p: required key \"k\" not present, line 4\n", msgs.str());
+  occ = occ->next();
+  EXPECT_FALSE(r.parse(*occ));
+  EXPECT_FALSE(vk);
+  EXPECT_FALSE(vo);
+  EXPECT_EQ("p: required key \"k\" not present, line 4\n", msgs.str());
 
-    msgs.str("");
-    EXPECT_TRUE(r.parse(*f["s"].first()));
-    occ = occ->next();
-    EXPECT_FALSE(r.parse(*occ));
-    EXPECT_FALSE(vk);
-    EXPECT_EQ("p: required key \"k\" is duplicated!\n"
-              "p:  first occurence at 7 line.\n"
-              "p:  second occurence at 8 line.\n",
-              msgs.str());
+  msgs.str("");
+  EXPECT_TRUE(r.parse(*f["s"].first()));
+  occ = occ->next();
+  EXPECT_FALSE(r.parse(*occ));
+  EXPECT_FALSE(vk);
+  EXPECT_EQ(
+      "p: required key \"k\" is duplicated!\n"
+      "p:  first occurence at 7 line.\n"
+      "p:  second occurence at 8 line.\n",
+      msgs.str());
 }
 
-} // namespace
+}  // namespace

@@ -11,10 +11,10 @@
 namespace {
 
 struct TraceCase {
-    char const* what;
-    char const* text;
-    char const* switches;  // hdlc vorngw events isdn monitoring as 0/1
-    char const* messages;
+  char const* what;
+  char const* text;
+  char const* switches;  // hdlc vorngw events isdn monitoring as 0/1
+  char const* messages;
 };
 
 TraceCase const kTraceCases[] = {
@@ -26,7 +26,8 @@ TraceCase const kTraceCases[] = {
     {"second occurrence starts from all off",
      "[traces]\nsignalling.hdlc=yes\n[traces]\nsignalling.isdn=yes\n", "00010", ""},
     {"invalid value", "[traces]\nsignalling.hdlc=on\nmonitoring.internal=yes\n", "00001",
-     "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be ignored.\n"},
+     "traces: optional key \"signalling.hdlc\" has invalid value=\"on\", line 2. Key will be "
+     "ignored.\n"},
     {"key given twice", "[traces]\nsignalling.events=yes\nsignalling.events=yes\n", "00000",
      "traces: optional key \"signalling.events\" is duplicated!\n"
      "traces:  first occurence at 2 line.\n"
@@ -34,29 +35,27 @@ TraceCase const kTraceCases[] = {
     {"other keys not looked at", "[traces]\nsignalling.HDLC=yes\nfoo=bar\n", "00000", ""},
 };
 
-std::string Switches(TraceCtl const& t)
-{
-    std::string s;
-    for (bool b : {t.signalling_hdlc, t.signalling_vorngw, t.signalling_events, t.signalling_isdn,
-                   t.monitoring_internal})
-        s += b ? '1' : '0';
-    return s;
+std::string Switches(TraceCtl const& t) {
+  std::string s;
+  for (bool b : {t.signalling_hdlc, t.signalling_vorngw, t.signalling_events, t.signalling_isdn,
+                 t.monitoring_internal})
+    s += b ? '1' : '0';
+  return s;
 }
 
-TEST(TraceCtl, Table)
-{
-    for (TraceCase const& c : kTraceCases) {
-        IniFile::File f;
-        std::istringstream in(c.text);
-        in >> f;
-        TraceCtl t;
-        std::ostringstream err;
-        std::streambuf* old = std::cerr.rdbuf(err.rdbuf());
-        t.Configure(f["traces"]);
-        std::cerr.rdbuf(old);
-        EXPECT_EQ(c.switches, Switches(t)) << c.what;
-        EXPECT_EQ(c.messages, err.str()) << c.what;
-    }
+TEST(TraceCtl, Table) {
+  for (TraceCase const& c : kTraceCases) {
+    IniFile::File f;
+    std::istringstream in(c.text);
+    in >> f;
+    TraceCtl t;
+    std::ostringstream err;
+    std::streambuf* old = std::cerr.rdbuf(err.rdbuf());
+    t.Configure(f["traces"]);
+    std::cerr.rdbuf(old);
+    EXPECT_EQ(c.switches, Switches(t)) << c.what;
+    EXPECT_EQ(c.messages, err.str()) << c.what;
+  }
 }
 
-} // namespace
+}  // namespace

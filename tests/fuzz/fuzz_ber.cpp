@@ -19,16 +19,10 @@
 namespace {
 
 const void* const roots[] = {
-    &codertest::topInfo,
-    &codertest::kindsInfo,
-    &codertest::outerInfo,
-    &codertest::ownInfo,
-    &TESTMOD::Message::theInfo,
-    &TESTMOD::Extended::theInfo,
+    &codertest::topInfo,     &codertest::kindsInfo,      &codertest::outerInfo,
+    &codertest::ownInfo,     &TESTMOD::Message::theInfo, &TESTMOD::Extended::theInfo,
 #ifdef VELMARD_FUZZ_MESSAGES
-    &LGCP::Message::theInfo,
-    &MON::Message::theInfo,
-    &VORNGW::ProtoVornPackets::theInfo,
+    &LGCP::Message::theInfo, &MON::Message::theInfo,     &VORNGW::ProtoVornPackets::theInfo,
 #endif
 };
 

@@ -19,13 +19,10 @@
 namespace {
 
 const void* const roots[] = {
-    &TESTMOD::Message::theInfo,
-    &TESTMOD::Pdu::theInfo,
-    &TESTMOD::Extended::theInfo,
-    &TESTMOD::Growing::theInfo,
+    &TESTMOD::Message::theInfo,  &TESTMOD::Pdu::theInfo,
+    &TESTMOD::Extended::theInfo, &TESTMOD::Growing::theInfo,
 #ifdef VELMARD_FUZZ_MESSAGES
-    &LGCP::Message::theInfo,
-    &MON::Message::theInfo,
+    &LGCP::Message::theInfo,     &MON::Message::theInfo,
 #endif
 };
 
@@ -40,7 +37,8 @@ void exercise(const void* info, const char* data, std::size_t size, int rule) {
   if (ASN1::encode(*value, &env, std::back_inserter(out))) {
     // What this coder writes it reads back to the same value.
     std::unique_ptr<ASN1::AbstractData> again(ASN1::AbstractData::create(info));
-    if (!ASN1::decode(out.data(), out.data() + out.size(), &env, *again, true) || again->compare(*value) != 0)
+    if (!ASN1::decode(out.data(), out.data() + out.size(), &env, *again, true) ||
+        again->compare(*value) != 0)
       __builtin_trap();
   }
   std::ostringstream text;

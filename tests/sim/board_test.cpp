@@ -91,7 +91,8 @@ TEST_P(OpenVariants, DevicesAndOtherPaths) {
   int fd = Keep(GetParam().open(kWatchdog, O_WRONLY));
   ASSERT_GE(fd, 0) << strerror(errno);
   EXPECT_EQ(1, sim::Board::instance().OpenCount(kWatchdog));
-  for (const char* text : {"START", "PING", "STOP"}) ASSERT_EQ(ssize_t(strlen(text)), write(fd, text, strlen(text)));
+  for (const char* text : {"START", "PING", "STOP"})
+    ASSERT_EQ(ssize_t(strlen(text)), write(fd, text, strlen(text)));
   EXPECT_THAT(Texts(kWatchdog), ElementsAre("START", "PING", "STOP"));
   EXPECT_GE(Keep(GetParam().open("/dev/null", O_RDONLY)), 0);
   errno = 0;
@@ -105,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"open64", [](const char* p, int f) { return open64(p, f); }},
                       OpenCase{"open_2", [](const char* p, int f) { return __open_2(p, f); }},
                       OpenCase{"open64_2", [](const char* p, int f) { return __open64_2(p, f); }},
-                      OpenCase{"openat", [](const char* p, int f) { return openat(AT_FDCWD, p, f); }}),
+                      OpenCase{"openat",
+                               [](const char* p, int f) { return openat(AT_FDCWD, p, f); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BoardTest, OpenFlagsApplyToTheDaemonsEnd) {

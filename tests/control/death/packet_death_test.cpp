@@ -14,8 +14,7 @@ namespace {
 std::string literal(std::string const& text) {
   std::string re;
   for (char c : text) {
-    if (std::string(".[]()*+?{}|^$\\").find(c) != std::string::npos)
-      re.push_back('\\');
+    if (std::string(".[]()*+?{}|^$\\").find(c) != std::string::npos) re.push_back('\\');
     re.push_back(c);
   }
   return re;
@@ -80,14 +79,12 @@ TEST(PacketDeath, ReserveLimits) {
       {"tail beyond a block", [] { Packet().reserve_tail(65537); },
        report("len>packet_max_size", "(null)\n\n")},
       {"tail after tail", [] { reserved_tail(10).reserve_tail(65530); },
-       report("_tailroom()+len <= packet_max_size",
-              "head=65526, data=0, tail=10\n\n")},
+       report("_tailroom()+len <= packet_max_size", "head=65526, data=0, tail=10\n\n")},
       // A window that is not empty must still fit after being moved.
       {"head moving a window out", [] { filled(10, "ab").reserve_head(65525); },
        report("new_len>packet_max_size", "head=10, data=2, tail=65524\n")},
       {"tail moving a window out", [] { filled(10, "ab").reserve_tail(11); },
-       report("_tailroom()+len <= packet_max_size",
-              "head=10, data=2, tail=65524\n")},
+       report("_tailroom()+len <= packet_max_size", "head=10, data=2, tail=65524\n")},
   };
   expect_reports(rows, std::size(rows));
 }
@@ -95,20 +92,15 @@ TEST(PacketDeath, ReserveLimits) {
 TEST(PacketDeath, RoomChecks) {
   Row const rows[] = {
       // Byte by byte: the first byte is in when the second finds no room.
-      {"put16 with one byte of tailroom",
-       [] { reserved_tail(1).put16(0x0102); },
+      {"put16 with one byte of tailroom", [] { reserved_tail(1).put16(0x0102); },
        report("len<=_tailroom()", "head=65535, data=1, tail=0\ndump:\n 2\n\n")},
-      {"put16_b with one byte of tailroom",
-       [] { reserved_tail(1).put16_b(0x0102); },
+      {"put16_b with one byte of tailroom", [] { reserved_tail(1).put16_b(0x0102); },
        report("len<=_tailroom()", "head=65535, data=1, tail=0\ndump:\n 1\n\n")},
-      {"push16_b with one byte of headroom",
-       [] { filled(1, "\x01\xab").push16_b(0x0304); },
-       report("len<=_headroom()",
-              "head=0, data=3, tail=65533\ndump:\n 4 1 ab\n\n")},
+      {"push16_b with one byte of headroom", [] { filled(1, "\x01\xab").push16_b(0x0304); },
+       report("len<=_headroom()", "head=0, data=3, tail=65533\ndump:\n 4 1 ab\n\n")},
       {"string without room for its last character",
        [] { reserved_tail(3).put(std::string("abc")); },
-       report("len<=_tailroom()",
-              "head=65533, data=3, tail=0\ndump:\n 3 61 62\n\n")},
+       report("len<=_tailroom()", "head=65533, data=3, tail=0\ndump:\n 3 61 62\n\n")},
       {"extend beyond the block", [] { filled(0, "").extend_tail(65537); },
        report("len<=_tailroom()", "head=0, data=0, tail=65536\n\n")},
       {"put beyond the block",
@@ -123,12 +115,9 @@ TEST(PacketDeath, RoomChecks) {
 
 TEST(PacketDeath, NullPacket) {
   Row const rows[] = {
-      {"put16_b", [] { Packet().put16_b(1); }, ""},
-      {"put16", [] { Packet().put16(1); }, ""},
-      {"push16_b", [] { Packet().push16_b(1); }, ""},
-      {"pull16_b", [] { Packet().pull16_b(); }, ""},
-      {"pull16_l", [] { Packet().pull16_l(); }, ""},
-      {"sub", [] { Packet().sub(0, 0); }, ""},
+      {"put16_b", [] { Packet().put16_b(1); }, ""},   {"put16", [] { Packet().put16(1); }, ""},
+      {"push16_b", [] { Packet().push16_b(1); }, ""}, {"pull16_b", [] { Packet().pull16_b(); }, ""},
+      {"pull16_l", [] { Packet().pull16_l(); }, ""},  {"sub", [] { Packet().sub(0, 0); }, ""},
   };
   for (Row const& r : rows) {
     SCOPED_TRACE(r.name);
@@ -144,8 +133,7 @@ TEST(PacketDeath, SubAndStringBounds) {
        report("start+len<=_length()", "head=0, data=4, tail=65532\n")},
       {"length that wraps", [] { filled(0, "abcd").sub(0xFFFFFFFFu, 2); },
        report("start+len<=_length()", "head=0, data=4, tail=65532\n")},
-      {"string longer than its length byte",
-       [] { filled(0, "").put(std::string(256, 'x')); },
+      {"string longer than its length byte", [] { filled(0, "").put(std::string(256, 'x')); },
        report("string length>255", "head=0, data=0, tail=65536\n")},
       {"append of a null packet", [] { filled(0, "").put(Packet()); },
        report("index out of range", "head=0, data=0, tail=65536\n")},
@@ -159,10 +147,8 @@ TEST(PacketDeath, CheckFailures) {
        check_report("after \"put\" fdata invalid")},
       {"tail after the block", [] { corrupt_and_check(1); },
        check_report("after \"put\" ftail invalid")},
-      {"data after tail", [] { corrupt_and_check(2); },
-       check_report("after \"put\" fdata>ftail")},
-      {"null", [] { Packet().check("push"); },
-       check_report("after \"push\" packet is null")},
+      {"data after tail", [] { corrupt_and_check(2); }, check_report("after \"put\" fdata>ftail")},
+      {"null", [] { Packet().check("push"); }, check_report("after \"push\" packet is null")},
       {"report of broken pointers",
        [] {
          Packet p = filled(0, "ab");
