@@ -25,6 +25,10 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "radio/factories.h"
+#include "signalling/factories.h"
+#include "slots/factories.h"
+#include "slots/slots.h"
 
 namespace {
 
@@ -111,7 +115,7 @@ void CheckUpdateResources() {
   if (!updateResources) return;
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
-  // TODO: Slots::instance().UpdateHardwareResources() once the slot table exists.
+  Slots::instance()->UpdateHardwareResources();
 }
 
 void CheckSignals() {
@@ -185,6 +189,23 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
+  // Each factory goes to the head of the chain, so the last one made is
+  // asked first on a create.
+  MapFactory::instance();
+  PstnFactory::instance();
+  RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpVornFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+
   if (daemon) RunDaemon();
 
   std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
@@ -194,6 +215,7 @@ int main(int argc, char** argv) {
 
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(Slots::instance());
 
   ChildWait::Activate();
 
