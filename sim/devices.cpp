@@ -1,5 +1,6 @@
 #include "sim/devices.h"
 
+#include "sim/hal.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -20,6 +21,7 @@ std::unique_ptr<Device> Make() {
 const std::vector<DeviceModel>& DeviceTable() {
   static const std::vector<DeviceModel>* table = new std::vector<DeviceModel>{
       {"/dev/misc/gw-wd", &Make<Watchdog>},
+      {"/dev/hal", &Make<Hal>},
   };
   return *table;
 }
