@@ -25,6 +25,7 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/hwmux.h"
 #include "radio/factories.h"
 #include "signalling/factories.h"
 #include "slots/factories.h"
@@ -205,6 +206,10 @@ int main(int argc, char** argv) {
   RtpVornFactory::instance();
   RtpED137Factory::instance();
   HdlcSlotFactory::instance();
+
+  // The switch is opened, and its outputs disabled, before the process
+  // detaches.
+  HwMux::instance();
 
   if (daemon) RunDaemon();
 

@@ -1,5 +1,7 @@
 #include "slots/factories.h"
 
+#include "hardware/hwmux.h"
+
 VELMARD_FACTORY_INSTANCE(MapFactory)
 VELMARD_FACTORY_INSTANCE(RtpFactory)
 VELMARD_FACTORY_INSTANCE(ModemFactory)
@@ -11,6 +13,5 @@ VELMARD_FACTORY_INSTANCE(VoiceFactory)
 VELMARD_FACTORY_INSTANCE(T38SoftFactory)
 
 void MapFactory::IGetResources(LGCP::Resources& resources) const {
-  // TODO(hwmux): mux from the switch
-  resources.set_mux(false);
+  resources.set_mux(HwMux::instance().IsOpened());
 }

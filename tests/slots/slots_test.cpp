@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iostream>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,8 +14,11 @@
 #include "control/ctrl_testkit.h"
 #include "control/ctrlsrv.h"
 #include "control/lgcp_testkit.h"
+#include "hardware/hwmux.h"
 #include "radio/factories.h"
 #include "signalling/factories.h"
+#include "sim/board.h"
+#include "sim/hal.h"
 #include "slots/factories.h"
 #include "slots/slots.h"
 
@@ -41,6 +46,9 @@ struct TestSlot : Slot {
   ~TestSlot() override { --alive; }
   bool IBeforeDestroy() override { return !slow; }
   CmdAnswer CmdIoctl(LGCP::IoctlParams const&) override { return {}; }
+  // On the switch: transmits on 40 + n, receives on 8192 + n.
+  int IGetTransmitChannel() const override { return 40 + int(GetNumber()); }
+  int IGetReceiveChannel() const override { return 8192 + int(GetNumber()); }
   void OnTrunkStatus(int trunk, ACP::TrunkState::NamedNumber state) override {
     trunks.push_back(trunk * 10 + state);
   }
@@ -222,6 +230,65 @@ TEST_F(SlotsTest, TrunkStatusReachesTheSlotsOfEveryFactory) {
   // Another signal is nobody's business here.
   trunks.SendSignal(lgcptest::AbortSignal(1));
   EXPECT_EQ(1u, At(1)->trunks.size());
+}
+
+std::vector<std::string> SwitchJournal() {
+  std::vector<std::string> out;
+  for (auto& e : sim::Board::instance().Journal("/dev/hal")) out.push_back(e.text);
+  sim::Board::instance().ClearJournal("/dev/hal");
+  return out;
+}
+
+TEST_F(SlotsTest, ConnectAndDisconnectOnTheSwitch) {
+  using C = LGCP::Command;
+  ASSERT_TRUE(HwMux::instance().IsOpened());
+  for (unsigned n : {1, 2, 3}) Create(n);
+  Drain();
+  SwitchJournal();
+  std::ostringstream log;
+  std::streambuf* old = std::clog.rdbuf(log.rdbuf());
+  auto connect = [&](unsigned src, unsigned dst, int seq) {
+    Send(C::e_connect, src, seq, [&](C& c) { c.get_connect().setValue(int(dst)); });
+  };
+  connect(1, 2, 50);
+  connect(3, 2, 51);  // replaces 1 as the source of 2
+  sim::Board::instance().Control("/dev/hal", "fail connect EIO 1");
+  connect(1, 3, 52);
+  Send(C::e_disconnect, 2, 53);
+  connect(1, 3, 54);
+  Send(C::e_destroy, 1, 55);  // 3 loses its source
+  std::clog.rdbuf(old);
+  EXPECT_EQ(Ok(50, 1) + Ok(51, 3) + Err(52, 1, E::connectFail) + Ok(53, 2) + Ok(54, 1) + Ok(55, 1),
+            Answers());
+  EXPECT_EQ(
+      (std::vector<std::string>{"connect 8194 41", "connect 8194 43", "connect 8195 41 failed 5",
+                                "write 8194 0xD5", "connect 8195 41", "write 8195 0xD5"}),
+      SwitchJournal());
+  EXPECT_EQ(
+      "mux: slot 1 [41] -> slot 2 [8194]\n"
+      "mux: slot 3 [43] -> slot 2 [8194]\n"
+      "hwMux: connect 41 -> 8195 failed: Input/output error\n"
+      "mux: disconnect slot 2 [8194]\n"
+      "mux: slot 1 [41] -> slot 3 [8195]\n"
+      "mux: disconnect slot 3 [8195]\n",
+      log.str());
+  EXPECT_EQ(nullptr, At(3)->GetSource());
+}
+
+TEST_F(SlotsTest, ResourcesOfFactoriesThatMakeNothing) {
+  MapFactory::instance();
+  Send(LGCP::Command::e_query, std::nullopt);
+  LGCP::Resources expected;
+  expected.set_mux(HwMux::instance().IsOpened());
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ctrltest::ReadFrame(pair->peer.get(), body));
+  LGCP::Message m;
+  ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+  ASSERT_TRUE(ASN1::decode(reinterpret_cast<char const*>(body.data()),
+                           reinterpret_cast<char const*>(body.data()) + body.size(), &env, m,
+                           true));
+  EXPECT_TRUE(expected == m.get_pdu().get_signal().get_query()) << m;
+  EXPECT_TRUE(expected.get_mux().getValue());
 }
 
 TEST(SlotFactoryChain, StartupOrderPutsHdlcFirst) {
