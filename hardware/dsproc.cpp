@@ -1,0 +1,1 @@
+#include "hardware/dsproc.h"
