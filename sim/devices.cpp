@@ -1,6 +1,8 @@
 #include "sim/devices.h"
 
+#include "sim/dsproc.h"
 #include "sim/hal.h"
+#include "sim/tonec.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -22,6 +24,8 @@ const std::vector<DeviceModel>& DeviceTable() {
   static const std::vector<DeviceModel>* table = new std::vector<DeviceModel>{
       {"/dev/misc/gw-wd", &Make<Watchdog>},
       {"/dev/hal", &Make<Hal>},
+      {"/dev/dtmf", &Make<Tonec>},
+      {"/dev/dsp", &Make<Dsproc>},
   };
   return *table;
 }
