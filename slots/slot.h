@@ -18,6 +18,8 @@
 #include "asn1/modules/LGCP.h"
 #include "asn1/modules/TERM.h"
 #include "asn1/modules/VORNGW.h"
+#include "hardware/dsproc.h"
+#include "hardware/tonec.h"
 
 class SlotFactory;
 class Slots;
@@ -92,6 +94,14 @@ class Slot {
   void OnProtoVornEvent(VORNGW::ProtoVornPackets const& packets);
   void OnSDEvent(LGCP::SDEvent const& event);
   void OnRtpEvent(LGCP::RtpEvent const& event);
+
+  // Device events of the slot's tone and DSP receivers, as signals.
+  void processTonecEvent(Hardware::TonecReceiver::Params const& params);
+  void processVADEvent(Hardware::DSProcVADEvent const& event);
+  void processSDEvent(Hardware::DSProcSDEvent const& event);
+  void processBSSEvent(::dsproc_bss_event const* event);
+  void processFlagsEvent(::dsproc_flags_event const* event);
+  void processToneFltEvent(::dsproc_tone_event const* event);
 
   virtual void PutHeader(std::ostream& out) const;
 

@@ -2,6 +2,7 @@
 // tests whose release can be made to complete later.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <iostream>
 #include <sstream>
@@ -73,6 +74,16 @@ struct TrunkService : CtrlSrv::Service {
   void OnConnect() override {}
   void OnDisconnect() override {}
   bool OnCommand(LGCP::Command const&) override { return false; }
+  void OnSignal(LGCP::Signal const& s) override {
+    std::ostringstream text;
+    text << s;
+    std::string flat;  // one line, single spaces
+    for (char c : text.str())
+      if (!std::isspace(static_cast<unsigned char>(c)) || (!flat.empty() && flat.back() != ' '))
+        flat += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    seen.push_back(flat);
+  }
+  std::vector<std::string> seen;
 };
 
 class SlotsTest : public ::testing::Test {
@@ -289,6 +300,84 @@ TEST_F(SlotsTest, ResourcesOfFactoriesThatMakeNothing) {
                            true));
   EXPECT_TRUE(expected == m.get_pdu().get_signal().get_query()) << m;
   EXPECT_TRUE(expected.get_mux().getValue());
+}
+
+using SlotEvents = SlotsTest;
+
+TEST_F(SlotEvents, DeviceEventsAsSignals) {
+  Create(9);
+  Drain();
+  Slot& slot = *At(9);
+  using Flags = ::dsproc_flags_event;
+  using Tone = ::dsproc_tone_event;
+  auto flags = [&](Flags e) { return [&slot, e] { slot.processFlagsEvent(&e); }; };
+  auto tone = [&](unsigned code, unsigned at) {
+    return [&slot, code, at] { slot.processTonecEvent({code, at}); };
+  };
+  struct Row {
+    char const* what;
+    std::function<void()> event;
+    std::string signal;  // "" for none
+  } rows[] = {
+      {"vad both",
+       [&] {
+         slot.processVADEvent({1, 0});
+       },
+       "vad : { vad-rx TRUE, vad-tx FALSE }"},
+      {"vad tx only",
+       [&] {
+         slot.processVADEvent({-1, 5});
+       },
+       "vad : { vad-tx TRUE }"},
+      {"vad none",
+       [&] {
+         slot.processVADEvent({-1, -1});
+       },
+       "vad : { }"},
+      {"sd on", [&] { slot.processSDEvent({2}); }, "sd : { sd-rx TRUE }"},
+      {"sd off", [&] { slot.processSDEvent({0}); }, "sd : { sd-rx FALSE }"},
+      {"sd unknown", [&] { slot.processSDEvent({-1}); }, ""},
+      {"bss",
+       [&] {
+         ::dsproc_bss_event e{0.75f};
+         slot.processBSSEvent(&e);
+       },
+       "bss : { score \"0.75\" }"},
+      {"flags 29 31 of 29-31", flags(Flags{0xA0000000u, 0xE0000000u}),
+       "vad : { vad-rx TRUE, vad-tx FALSE };selcal : { in-progress TRUE }"},
+      {"flags 30 of 30", flags(Flags{0x40000000u, 0x40000000u}), "vad : { vad-tx TRUE }"},
+      {"flags none of 31", flags(Flags{0, 0x80000000u}), "selcal : { in-progress FALSE }"},
+      {"flags lower bits", flags(Flags{0xFFFFFFFFu, 0x1FFFFFFFu}), ""},
+      {"tone filter",
+       [&] {
+         Tone e{2100, 1, 7};
+         slot.processToneFltEvent(&e);
+       },
+       "tonec : { timestamp 0, event tone-presence : { freq 2100, presence TRUE } }"},
+      {"dtmf", tone(11, 500), "tonec : { timestamp 500, event dtmf : 11 }"},
+      {"dtmf top", tone(127, 1), "tonec : { timestamp 1, event dtmf : 127 }"},
+      {"r1 silence", tone(130, 2), "tonec : { timestamp 2, event r1 : silence }"},
+      {"ced", tone(131, 3), "tonec : { timestamp 3, event ced : NULL }"},
+      {"cng", tone(132, 4), "tonec : { timestamp 4, event cng : NULL }"},
+      {"iva 1", tone(133, 5), "tonec : { timestamp 5, event iva : code : 1 }"},
+      {"iva 21", tone(153, 6), "tonec : { timestamp 6, event iva : code : 21 }"},
+      {"iva ringoff", tone(154, 7), "tonec : { timestamp 7, event iva : ringoff : NULL }"},
+      {"dtmf done", tone(155, 8), "tonec : { timestamp 8, event dtmfDone : NULL }"},
+      {"unknown code", tone(156, 9), ""},
+  };
+  size_t sent = 0;
+  for (Row const& r : rows) {
+    trunks.seen.clear();
+    r.event();
+    std::string got;
+    for (std::string const& t : trunks.seen) got += (got.empty() ? "" : ";") + t;
+    EXPECT_EQ(r.signal, got) << r.what;
+    sent += trunks.seen.size();
+  }
+  // Each also went to the controller as the slot's own signal.
+  std::vector<Seen> seen = Drain();
+  EXPECT_EQ(sent, seen.size());
+  for (Seen const& s : seen) EXPECT_EQ(9u, s.slot.value_or(0)) << Describe(s);
 }
 
 TEST(SlotFactoryChain, StartupOrderPutsHdlcFirst) {
