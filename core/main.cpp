@@ -25,6 +25,10 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/busctl.h"
+#include "hardware/e1ctl.h"
+#include "hardware/hwtests.h"
+#include "hardware/spictrl.h"
 
 namespace {
 
@@ -170,7 +174,7 @@ int main(int argc, char** argv) {
         daemon = true;
         break;
       case 10:
-        // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
+        BusCtl::instance()->DisableControl();
         break;
       case '?':
         Usage();
@@ -194,6 +198,10 @@ int main(int argc, char** argv) {
 
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
 
   ChildWait::Activate();
 
