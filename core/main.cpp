@@ -25,7 +25,11 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/busctl.h"
+#include "hardware/e1ctl.h"
 #include "hardware/hwmux.h"
+#include "hardware/hwtests.h"
+#include "hardware/spictrl.h"
 #include "radio/factories.h"
 #include "signalling/factories.h"
 #include "slots/factories.h"
@@ -175,7 +179,7 @@ int main(int argc, char** argv) {
         daemon = true;
         break;
       case 10:
-        // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
+        BusCtl::instance()->DisableControl();
         break;
       case '?':
         Usage();
@@ -221,6 +225,10 @@ int main(int argc, char** argv) {
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
   ctrlServer.Bind(Slots::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
 
   ChildWait::Activate();
 

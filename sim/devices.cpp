@@ -1,6 +1,7 @@
 #include "sim/devices.h"
 
 #include "sim/dsproc.h"
+#include "sim/e1ctl.h"
 #include "sim/hal.h"
 #include "sim/tonec.h"
 #include "sim/watchdog.h"
@@ -26,6 +27,8 @@ const std::vector<DeviceModel>& DeviceTable() {
       {"/dev/hal", &Make<Hal>},
       {"/dev/dtmf", &Make<Tonec>},
       {"/dev/dsp", &Make<Dsproc>},
+      {"/dev/maintenance", &Make<Maintenance>},
+      {"/dev/e1-cas", &Make<E1Cas>},
   };
   return *table;
 }
