@@ -89,6 +89,20 @@ TEST_F(SlotsBlackBox, SlotCommandsOnEmptyNumbers) {
   }
 }
 
+TEST_F(SlotsBlackBox, IoctlWithoutSlotGoesToTheTrunkService) {
+  // With a slot number the slot table answers; without one the table
+  // refuses it and the E1 service takes it.
+  Send(Command(LGCP::Command::e_ioctl, 21, 4u));
+  Seen a = Next();
+  EXPECT_TRUE(a.IsError(LGCP::ErrorCause::slotNotExists)) << Describe(a);
+  EXPECT_EQ(4u, a.slot);
+  Send(Command(LGCP::Command::e_ioctl, 22, std::nullopt));
+  a = Next();
+  EXPECT_TRUE(a.IsSuccess()) << Describe(a);
+  EXPECT_EQ(22, a.seq);
+  EXPECT_FALSE(a.slot);
+}
+
 TEST_F(SlotsBlackBox, QueryGivesTheResourcesThenSuccess) {
   Send(Command(LGCP::Command::e_query, 7, std::nullopt));
   Bytes body;
