@@ -13,126 +13,62 @@
 
 namespace {
 
-using blackbox::kStderr;
-using blackbox::kStdout;
-using lgcptest::Seen;
-using Bytes = std::vector<unsigned char>;
-
-constexpr int kQuerySignal = 0;
-constexpr int kTrunkStatusSignal = 11;
-constexpr int kPowerSignal = 17;
+using C = LGCP::Command;
+using E = LGCP::ErrorCause;
 
 class SlotsBlackBox : public ::testing::Test {
  protected:
   void SetUp() override {
-    port = blackbox::FreePort();
+    int port = blackbox::FreePort();
     ASSERT_TRUE(daemon.Start({"--port", std::to_string(port)}));
-    ASSERT_TRUE(daemon.WaitLine(kStdout, "Starting server"));
-    blackbox::WaitFor([&] {
-      c = ctrltest::ConnectTo(static_cast<unsigned short>(port));
-      return bool(c);
-    });
-    ASSERT_TRUE(c);
-    ASSERT_TRUE(daemon.WaitLine(kStderr, "controller connect."));
+    blackbox::WaitFor([&] { return bool(c = ctrltest::ConnectTo((unsigned short)port)); });
+    ASSERT_TRUE(daemon.WaitLine(blackbox::kStderr, "controller connect."));
   }
-
-  void Send(LGCP::Message const& m) {
-    Bytes f = ctrltest::Frame(lgcptest::Encode(m));
-    ASSERT_TRUE(ctrltest::WriteAll(c.get(), f.data(), f.size()));
-  }
-  // The next message, the board services' periodic signals left out.
-  Seen Next(Bytes* body = nullptr) {
-    for (Bytes b;;) {
-      if (!ctrltest::ReadFrame(c.get(), b, 20000)) return Seen();
-      Seen s = lgcptest::Parse(b);
-      if (s.signal == kTrunkStatusSignal || s.signal == kPowerSignal) continue;
-      if (body) *body = b;
-      return s;
+  // Sends a command (none for a negative seq) and gives the next message,
+  // trunk (11) and power (17) signals left out. `create` asks for RTP.
+  std::string Ask(int command, int seq, std::optional<unsigned> slot,
+                  LGCP::Message* got = nullptr) {
+    LGCP::Message m = lgcptest::Command(command, seq, slot);
+    C& cmd = m.get_pdu().get_command();
+    if (command == C::e_create) cmd.get_create().select(LGCP::CreateParams::e_rtp);
+    if (command == C::e_activate) cmd.get_activate().select(0);  // empty
+    if (command == C::e_ioctl) cmd.get_ioctl().select(1);        // deactivateRecord
+    std::vector<unsigned char> f = ctrltest::Frame(lgcptest::Encode(m));
+    if (seq >= 0 && !ctrltest::WriteAll(c.get(), f.data(), f.size())) return "unsent";
+    for (std::vector<unsigned char> b; ctrltest::ReadFrame(c.get(), b, 20000);) {
+      lgcptest::Seen s = lgcptest::Parse(b);
+      if (s.signal == 11 || s.signal == 17) continue;
+      char const* p = reinterpret_cast<char const*>(b.data());
+      ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+      if (got && !ASN1::decode(p, p + b.size(), &env, *got, true)) return "undecodable";
+      return Describe(s);
     }
-  }
-  // A command with its `seq`, and the slot when one is given.
-  static LGCP::Message Command(int alternative, int seq, std::optional<unsigned> slot) {
-    LGCP::Message m = lgcptest::Command(alternative, seq, slot);
-    LGCP::Command& c = m.get_pdu().get_command();
-    if (alternative == LGCP::Command::e_create) c.get_create().select(LGCP::CreateParams::e_rtp);
-    if (alternative == LGCP::Command::e_activate) c.get_activate().select(0);  // empty
-    if (alternative == LGCP::Command::e_ioctl) c.get_ioctl().select(1);        // deactivateRecord
-    return m;
+    return "nothing";
   }
 
   blackbox::Sandbox sandbox;
   blackbox::Daemon daemon{sandbox};
-  int port = 0;
   Fd c;
 };
 
-TEST_F(SlotsBlackBox, SlotCommandsOnEmptyNumbers) {
-  using C = LGCP::Command;
-  using E = LGCP::ErrorCause;
-  struct Row {
-    int command;
-    unsigned slot;
-    int cause;
-  } rows[] = {
-      {C::e_destroy, 5, E::slotNotExists},       {C::e_connect, 0, E::slotNotExists},
-      {C::e_disconnect, 1023, E::slotNotExists}, {C::e_activate, 7, E::slotNotExists},
-      {C::e_deactivate, 8, E::slotNotExists},    {C::e_userData, 9, E::slotNotExists},
-      {C::e_ioctl, 10, E::slotNotExists},        {C::e_create, 11, E::insufficientResources},
-  };
-  int seq = 100;
-  for (Row const& r : rows) {
-    Send(Command(r.command, ++seq, r.slot));
-    Seen a = Next();
-    EXPECT_TRUE(a.IsError(r.cause)) << r.command << ": " << Describe(a);
-    EXPECT_EQ(seq, a.seq);
-    EXPECT_EQ(r.slot, a.slot);
-  }
-}
-
-TEST_F(SlotsBlackBox, IoctlWithoutSlotGoesToTheTrunkService) {
-  // With a slot number the slot table answers; without one the table
-  // refuses it and the E1 service takes it.
-  Send(Command(LGCP::Command::e_ioctl, 21, 4u));
-  Seen a = Next();
-  EXPECT_TRUE(a.IsError(LGCP::ErrorCause::slotNotExists)) << Describe(a);
-  EXPECT_EQ(4u, a.slot);
-  Send(Command(LGCP::Command::e_ioctl, 22, std::nullopt));
-  a = Next();
-  EXPECT_TRUE(a.IsSuccess()) << Describe(a);
-  EXPECT_EQ(22, a.seq);
-  EXPECT_FALSE(a.slot);
-}
-
-TEST_F(SlotsBlackBox, QueryGivesTheResourcesThenSuccess) {
-  Send(Command(LGCP::Command::e_query, 7, std::nullopt));
-  Bytes body;
-  Seen s = Next(&body);
-  EXPECT_EQ(kQuerySignal, s.signal) << Describe(s);
-  EXPECT_FALSE(s.slot);
-  EXPECT_FALSE(s.seq);
-  LGCP::Message m;
-  ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-  char const* b = reinterpret_cast<char const*>(body.data());
-  ASSERT_TRUE(ASN1::decode(b, b + body.size(), &env, m, true));
+TEST_F(SlotsBlackBox, AnswersResourcesAndSighup) {
+  std::string const ok = " pdu=1 success", error = " pdu=1 error ";
+  for (int command : {C::e_destroy, C::e_connect, C::e_disconnect, C::e_activate, C::e_deactivate,
+                      C::e_userData, C::e_ioctl})
+    EXPECT_EQ("seq=" + std::to_string(command) + " slot=1023" + error + "3",
+              Ask(command, command, 1023u));
+  EXPECT_EQ("seq=9 slot=4" + error + "1", Ask(C::e_create, 9, 4u));
+  // Without a slot number the slot table leaves ioctl to the E1 service.
+  EXPECT_EQ("seq=10 slot=none" + ok, Ask(C::e_ioctl, 10, std::nullopt));
+  LGCP::Message query;
+  EXPECT_EQ("seq=none slot=none pdu=2 signal 0", Ask(C::e_query, 11, std::nullopt, &query));
   LGCP::Resources expected;
   expected.set_mux(true);  // the board's switch is there
-  EXPECT_TRUE(expected == m.get_pdu().get_signal().get_query()) << m;
-  Seen a = Next();
-  EXPECT_TRUE(a.IsSuccess()) << Describe(a);
-  EXPECT_EQ(7, a.seq);
-}
-
-TEST_F(SlotsBlackBox, SighupSendsOneQuerySignal) {
+  EXPECT_TRUE(expected == query.get_pdu().get_signal().get_query()) << query;
+  EXPECT_EQ("seq=11 slot=none" + ok, Ask(C::e_query, -1, std::nullopt));
   ASSERT_TRUE(daemon.Signal(SIGHUP));
-  EXPECT_TRUE(daemon.WaitLine(kStderr, "update hardware resources"));
-  Seen s = Next();
-  EXPECT_EQ(kQuerySignal, s.signal) << Describe(s);
-  EXPECT_FALSE(s.slot);
-  // Nothing else: the next message is the answer to this ping.
-  Send(lgcptest::Ping(3));
-  Seen a = Next();
-  EXPECT_TRUE(a.IsSuccess()) << Describe(a);
-  EXPECT_EQ(3, a.seq);
+  EXPECT_EQ("seq=none slot=none pdu=2 signal 0", Ask(C::e_query, -1, std::nullopt));
+  EXPECT_EQ("seq=12 slot=none" + ok, Ask(C::e_ping, 12, std::nullopt));  // and nothing else
 }
 
 }  // namespace
