@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,9 +62,10 @@ struct Neighbour : CtrlSrv::Service {
   void OnDisconnect() override {}
   bool OnCommand(LGCP::Command const&) override { return false; }
   void OnSignal(LGCP::Signal const& s) override {
-    std::ostringstream text;
+    std::stringstream text;
     text << s;
-    seen += (seen.empty() ? "" : ";") + std::regex_replace(text.str(), std::regex("\\s+"), " ");
+    if (!seen.empty()) seen += ';';
+    for (std::string w, sep; text >> w; sep = " ") seen += sep + w;
   }
   std::string seen;
 };
