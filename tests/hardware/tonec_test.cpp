@@ -70,7 +70,6 @@ class Tonec : public receiver_testkit::FrozenClock {
     ASSERT_TRUE(TonecReceiverService::instance().isOpen());
     Take();
   }
-  static void Advance(unsigned ms) { FrozenClock::Advance(ms); }
 };
 
 TEST_F(Tonec, EachRequestReachesTheDriverAsItsRecord) {
