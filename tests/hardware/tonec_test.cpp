@@ -56,10 +56,17 @@ LGCP::TranslateDtmfParams String(std::vector<std::pair<int, int>> digits, int to
     p.get_digits().push_back(t);
   }
   using P = LGCP::TranslateDtmfParams;
-  if (tone) p.includeOptionalField(P::o_toneDuration, P::f_toneDuration), p.set_toneDuration(tone);
-  if (pause)
-    p.includeOptionalField(P::o_pauseDuration, P::f_pauseDuration), p.set_pauseDuration(pause);
-  if (amp1) p.includeOptionalField(P::o_amp1, P::f_amp1), p.set_amp1(amp1);
+  const struct {
+    int value;
+    unsigned optional, field;
+  } options[] = {{tone, P::o_toneDuration, P::f_toneDuration},
+                 {pause, P::o_pauseDuration, P::f_pauseDuration},
+                 {amp1, P::o_amp1, P::f_amp1}};
+  for (auto& o : options) {
+    if (!o.value) continue;
+    p.includeOptionalField(o.optional, o.field);
+    static_cast<ASN1::INTEGER&>(*p.getField(o.field)) = o.value;
+  }
   return p;
 }
 
