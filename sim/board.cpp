@@ -442,6 +442,8 @@ bool Board::Busy() {
 int Board::Open(const char* path, int flags) {
   InBoard inBoard;
   std::lock_guard<std::mutex> lk(mu_);
+  // Closes the daemon made before this open reach the journal before it.
+  DrainLocked();
   DeviceSlot* slot = Find(path);
   if (!slot) {
     errno = ENOENT;
