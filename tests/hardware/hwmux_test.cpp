@@ -6,39 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iostream>
-#include <sstream>
 #include <string>
 
-#include "sim/board.h"
+#include "hw_testkit.h"
 #include "sim/hal.h"
 
 namespace {
 
-sim::Board& board() {
-  return sim::Board::instance();
-}
+using hwtest::board;
 
 std::vector<std::string> Journal() {
-  std::vector<std::string> out;
-  for (auto& e : board().Journal("/dev/hal")) out.push_back(e.text);
-  return out;
+  return hwtest::Journal("/dev/hal");
 }
 
-// Captures the log stream.
-class LogCapture {
- public:
-  LogCapture() : old_(std::clog.rdbuf(text_.rdbuf())) {}
-  ~LogCapture() { std::clog.rdbuf(old_); }
-  std::string Take() {
-    std::string s = text_.str();
-    text_.str("");
-    return s;
-  }
-
- private:
-  std::ostringstream text_;
-  std::streambuf* old_;
+struct LogCapture : hwtest::Capture {
+  LogCapture() : Capture(std::clog) {}
 };
 
 unsigned Disables(int ch) {
