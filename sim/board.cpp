@@ -506,6 +506,7 @@ void Board::ClosePortLocked(DeviceSlot& slot, ino_t inode) {
   auto it = slot.ports.find(inode);
   if (it == slot.ports.end()) return;
   slot.device->OnClose(*it->second);
+  it->second->FailRead(0);
   close(it->second->fd());
   slot.ports.erase(it);
 }
@@ -682,6 +683,7 @@ void Board::ResetLocked() {
     }
     slot->device->Reset();
   }
+  Wake();  // released holds are watched for input again
 }
 
 bool Board::ServeControl(const std::string& path) {
