@@ -130,8 +130,10 @@ bool Mcc::OnControl(const std::vector<Port*>& ports, const std::vector<std::stri
   long count = 0;
   const size_t n = w.size();
   if (n == 1 && w[0] == "channels") {
-    for (auto& e : channels_) {
-      const Channel& c = e.second;
+    std::map<int, const Channel*> byNumber;
+    for (auto& e : channels_) byNumber[e.second.number] = &e.second;
+    for (auto& e : byNumber) {
+      const Channel& c = *e.second;
       *reply += "channel " + std::to_string(c.number);
       if (!c.allocated) {
         *reply += " unallocated";

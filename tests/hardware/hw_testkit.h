@@ -1,5 +1,5 @@
-// Shared by the hardware tests: captured log streams and the simulated
-// board's journals.
+// Shared by the hardware tests: the simulated board's journals and captured
+// log streams.
 #pragma once
 
 #include <iostream>
@@ -11,9 +11,7 @@
 
 namespace hwtest {
 
-inline sim::Board& board() {
-  return sim::Board::instance();
-}
+inline sim::Board& board() { return sim::Board::instance(); }
 
 inline std::vector<std::string> Journal(const std::string& path) {
   std::vector<std::string> out;
@@ -21,21 +19,18 @@ inline std::vector<std::string> Journal(const std::string& path) {
   return out;
 }
 
-// Captures one standard stream (std::clog, std::cerr) while it lives.
-class Capture {
- public:
-  explicit Capture(std::ostream& stream) : stream_(stream), old_(stream.rdbuf(text_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
+// Captures a standard stream (std::clog, std::cerr) while it lives.
+struct Capture {
+  explicit Capture(std::ostream& s) : stream(s), old(s.rdbuf(text.rdbuf())) {}
+  ~Capture() { stream.rdbuf(old); }
   std::string Take() {
-    std::string s = text_.str();
-    text_.str("");
+    std::string s = text.str();
+    text.str("");
     return s;
   }
-
- private:
-  std::ostream& stream_;
-  std::ostringstream text_;
-  std::streambuf* old_;
+  std::ostream& stream;
+  std::ostringstream text;
+  std::streambuf* old;
 };
 
 }  // namespace hwtest
