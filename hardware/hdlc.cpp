@@ -49,6 +49,7 @@ HDLC::HDLC() {
 }
 
 HDLC::~HDLC() {
+  ++*generation;
   event.Release();
 }
 
@@ -103,19 +104,20 @@ bool HDLC::activate() {
 }
 
 void HDLC::deactivate() {
-  ++generation;
+  ++*generation;
   event.Release();
   ready = false;
   if (traces.signalling_hdlc) std::clog << ext::header(this) << "deactivated" << std::endl;
 }
 
 void HDLC::on_event(int, short revents) {
-  const unsigned before = generation;
+  const std::shared_ptr<unsigned> alive = generation;
+  const unsigned before = *alive;
   if (revents & POLLIN) do_read();
   // A read error, or the user from inside on_hdlc_receive, may have closed
   // or re-opened the channel: these events were not about the channel
   // that is there now.
-  if (generation != before) return;
+  if (*alive != before) return;
   if ((revents & POLLOUT) && !ready) {
     ready = true;
     event.events = POLLIN;

@@ -7,6 +7,7 @@
 #define VELMARD_HARDWARE_HDLC_H
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 
 #include "control/packet.h"
@@ -78,9 +79,10 @@ class HDLC : public GenericHDLC {
 
  private:
   void do_read();
-  // Bumped by every activate and deactivate: a dispatch that sees it
-  // change knows its channel is gone.
-  unsigned generation = 0;
+  // Bumped by every activate, deactivate and the destructor: a dispatch
+  // that sees it change knows its channel (or the whole object, deleted by
+  // its user from a callback) is gone. Shared, so it outlives the object.
+  std::shared_ptr<unsigned> generation = std::make_shared<unsigned>(0);
 };
 
 #endif
