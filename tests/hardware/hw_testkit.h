@@ -11,7 +11,9 @@
 
 namespace hwtest {
 
-inline sim::Board& board() { return sim::Board::instance(); }
+inline sim::Board& board() {
+  return sim::Board::instance();
+}
 
 inline std::vector<std::string> Journal(const std::string& path) {
   std::vector<std::string> out;
