@@ -1,5 +1,4 @@
-// The board's hardware as the running daemon drives it, seen through the
-// simulated board's control socket.
+// The board's hardware as the running daemon drives it, seen from the board.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// HDLC channels against the simulated "/dev/mcc/ctl"; the channel's event is
-// polled here and dispatched as the loop would.
+// HDLC channels on the simulated board; the tests dispatch the event as the loop would.
 #include "hardware/hdlc.h"
 
 #include <poll.h>

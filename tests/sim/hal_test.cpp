@@ -1,5 +1,4 @@
-// "/dev/hal" and "/dev/mcc/ctl" seen from the daemon's side: raw requests
-// through the interposed calls, state through the device commands.
+// "/dev/hal" and "/dev/mcc/ctl" as the daemon's calls and the tests' commands see them.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
