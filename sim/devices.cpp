@@ -2,8 +2,10 @@
 
 #include <cerrno>
 
+#include "sim/dsproc.h"
 #include "sim/hal.h"
 #include "sim/hdlc.h"
+#include "sim/tonec.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -42,6 +44,8 @@ const std::vector<DeviceModel>& DeviceTable() {
       {"/dev/mctl", &Make<Absent>},
       {"/dev/spi_tdm", &Make<Absent>},
       {"/dev/usb_tdm", &Make<Absent>},
+      {"/dev/dtmf", &Make<Tonec>},
+      {"/dev/dsp", &Make<Dsproc>},
   };
   return *table;
 }
