@@ -211,8 +211,8 @@ int main(int argc, char** argv) {
   RtpED137Factory::instance();
   HdlcSlotFactory::instance();
 
-  // The switch is opened, and its outputs disabled, before the process
-  // detaches.
+  // Before becoming a daemon: the switch is swept to all outputs disabled
+  // while the start-up still owns the terminal's streams.
   HwMux::instance();
 
   if (daemon) RunDaemon();

@@ -442,6 +442,8 @@ bool Board::Busy() {
 int Board::Open(const char* path, int flags) {
   InBoard inBoard;
   std::lock_guard<std::mutex> lk(mu_);
+  // Closes the daemon made before this open reach the journal before it.
+  DrainLocked();
   DeviceSlot* slot = Find(path);
   if (!slot) {
     errno = ENOENT;
@@ -504,6 +506,7 @@ void Board::ClosePortLocked(DeviceSlot& slot, ino_t inode) {
   auto it = slot.ports.find(inode);
   if (it == slot.ports.end()) return;
   slot.device->OnClose(*it->second);
+  it->second->FailRead(0);
   close(it->second->fd());
   slot.ports.erase(it);
 }
@@ -680,6 +683,7 @@ void Board::ResetLocked() {
     }
     slot->device->Reset();
   }
+  Wake();  // released holds are watched for input again
 }
 
 bool Board::ServeControl(const std::string& path) {
