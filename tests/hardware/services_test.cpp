@@ -43,9 +43,13 @@ class Bench : public ::testing::Test {
     server.Deactivate();
     Mux::g_tv_time = Mux::timeval();
   }
-  void Connect(CtrlSrv::Service* s) {
+  // Binds the service (kept until the server is gone) and connects.
+  template <class S>
+  S* Connect(S* s) {
+    owned_.emplace_back(s);
     server.Bind(s);
     endpoint_->Connected(pair_.daemon, pair_.peerAddr);
+    return s;
   }
   void Advance(unsigned ms) {
     const Mux::timeval t = Mux::g_tv_time;
@@ -77,6 +81,7 @@ class Bench : public ::testing::Test {
  private:
   Endpoint* endpoint_ = nullptr;
   ctrltest::TcpPair pair_;
+  std::vector<std::unique_ptr<CtrlSrv::Service>> owned_;
 };
 
 using E1CtlTest = Bench;
@@ -86,8 +91,7 @@ TEST_F(E1CtlTest, EveryTrunkOnConnectThenEverySecond) {
   board.Control(kMaint, "trunk 2 state 9");  // no such state
   board.Control(kMaint, "fail 3 EIO");
   Capture err(std::cerr), log(std::clog);
-  E1Ctl e1;
-  Connect(&e1);
+  Connect(new E1Ctl);
   const Lines round = {"e1 0 normal 0 0 0 0 0", "e1 1 ais 7 1 2 3 4", "e1 2 unknown 0 0 0 0 0"};
   EXPECT_EQ(round, Drain());
   EXPECT_EQ("E1: synchronization status read fail, trunk = 3 cause = Input/output error\n",
@@ -106,8 +110,7 @@ TEST_F(E1CtlTest, EveryTrunkOnConnectThenEverySecond) {
 }
 
 TEST_F(E1CtlTest, CasCommandsAndTheirOutcomes) {
-  E1Ctl e1;
-  Connect(&e1);
+  Connect(new E1Ctl);
   Drain();
   board.Control(kCas, "rx 1 5 6");
   auto cas = [](int path, int ts, const std::string& cmd) {
@@ -167,12 +170,12 @@ TEST_F(BusCtlTest, ConnectFreeRunsThenClockCfgSelects) {
       {"external, bextEn enabled, source -1", {}, nullptr},
       {"external, bextEn enabled, source 9", {"clock 9 failed 22"}, "HW_CLOCK_SELECT fail."},
   };
-  BusCtl bus;
+  auto* bus = new BusCtl;
   for (const auto& r : rows) {
     const std::string cfg = std::string("clockCfg : { clkSel0 ") + r.cfg + " }";
     Capture err(std::cerr);
     if (&r == rows) {
-      Connect(&bus);
+      Connect(bus);
     } else {
       Send(cfg);
       EXPECT_THAT(Drain(), ElementsAre("ok"));
@@ -196,8 +199,7 @@ class SpiCtrlTest : public Bench {
  protected:
   void Start() {
     Capture log(std::clog);
-    spi = std::make_unique<spiCtrl>();
-    Connect(spi.get());
+    spi = Connect(new spiCtrl);
     Lines setup = Journal(kHal);  // channels 0..6, eight writes each
     EXPECT_EQ("56 spi-write 6 50 0x80 spi-write 6 50 0x00",
               std::to_string(setup.size()) + " " + setup.at(48) + " " + setup.at(55));
@@ -205,7 +207,7 @@ class SpiCtrlTest : public Bench {
   void Status(int ch, unsigned value) {
     board.Control(kHal, "spi " + std::to_string(ch) + " 51 " + std::to_string(value));
   }
-  std::unique_ptr<spiCtrl> spi;
+  spiCtrl* spi = nullptr;
 };
 
 TEST_F(SpiCtrlTest, ReportsEveryChannelEachSecondWhileConnected) {
@@ -270,8 +272,7 @@ TEST_F(HwTestsTest, WrittenRunReadsBackWithTheSameSeedOnly) {
   unsigned first = 0;
   while (bytes[0][first] == bytes[1][first]) ++first;
   Capture err(std::cerr), log(std::clog);
-  HwTests tests;
-  Connect(&tests);
+  Connect(new HwTests);
   Send(TestBpc(2, 7, "write", 100, 100));  // on into bus 3
   Send(TestBpc(2, 7, "read", 100, 100));
   Send(TestBpc(2, 8, "read", 100, 100));
