@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <string>
-#include <vector>
 
 #include "blackbox/harness.h"
 #include "control/ctrl_testkit.h"
