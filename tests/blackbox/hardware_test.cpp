@@ -19,8 +19,8 @@ TEST(HwMuxBlackBox, StartupSweepsTheSwitchAndTheLoopRefreshesIt) {
     data.clear();
     return board.Ask(line, &data);
   };
-  // Journal texts with spaces cannot be waited for: look until it is there.
-  ASSERT_TRUE(blackbox::WaitFor([&] { return ask("journal /dev/hal") && data.size() >= 2048; }));
+  ASSERT_TRUE(board.WaitJournal("/dev/hal", "disable 10239", 1));
+  ASSERT_TRUE(ask("journal /dev/hal"));
   EXPECT_THAT(data[0], ::testing::EndsWith(" disable 8192"));
   EXPECT_THAT(data[2047], ::testing::EndsWith(" disable 10239"));
   EXPECT_TRUE(daemon.WaitLine(blackbox::kStderr, "hwMux: device opened"));
