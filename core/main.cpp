@@ -27,6 +27,7 @@
 #include "core/version.h"
 #include "hardware/busctl.h"
 #include "hardware/e1ctl.h"
+#include "hardware/hwmux.h"
 #include "hardware/hwtests.h"
 #include "hardware/spictrl.h"
 
@@ -188,6 +189,10 @@ int main(int argc, char** argv) {
     std::cout << "server version: " << Version::current << std::endl;
     std::exit(2);
   }
+
+  // Before becoming a daemon: the switch is swept to all outputs disabled
+  // while the start-up still owns the terminal's streams.
+  HwMux::instance();
 
   if (daemon) RunDaemon();
 

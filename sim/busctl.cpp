@@ -16,8 +16,9 @@ std::string ClockSelect::Describe(const Request&, const void* arg) {
 int ClockSelect::Handle(const Request& req, void* arg, int* err, std::string* line) {
   *line = Describe(req, arg);
   const int code = static_cast<ClockSelectRecord*>(arg)->code;
-  // The selector has three bits.
-  if (code < 0 || code > 7) {
+  // Which codes above 7 mean anything is the board's business: they are
+  // taken and kept as they are.
+  if (code < 0) {
     *err = EINVAL;
     return -1;
   }

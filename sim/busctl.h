@@ -1,5 +1,6 @@
 // The clock-select block of "/dev/hal" (request type 'C'): which source
-// clocks the TDM buses (0..3 a trunk, 4 free-running, 5 the external input).
+// clocks the TDM buses (0..3 a trunk, 4 free-running, 5 the external input;
+// any other non-negative code is taken too).
 #pragma once
 
 #include <cstddef>
