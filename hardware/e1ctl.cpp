@@ -11,10 +11,10 @@
 #include "asn1/modules/ACP.h"
 #include "core/ext.h"
 #include "hardware/board_ioc.h"
+#include "hardware/devnames.h"
 
 namespace {
 
-const char kMaintenanceDevice[] = "/dev/maintenance";
 const char kCasDevice[] = "/dev/e1-cas";
 
 // The maintenance driver's trunk status record: 20 words, the trunk in
@@ -114,7 +114,7 @@ bool E1Ctl::OnCommand(LGCP::Command const& cmd) {
 
 bool E1Ctl::IsOpen() {
   if (maintenance_ >= 0) return true;
-  maintenance_ = ::open(kMaintenanceDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  maintenance_ = ::open(GetMaintenance(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   return maintenance_ >= 0;
 }
 

@@ -82,6 +82,19 @@ bool ParseCount(const std::string& text, long* value) {
   return true;
 }
 
+// "wait PATH TEXT COUNT TIMEOUT_MS": TEXT may be several words (journal
+// lines with single spaces).
+bool ParseWait(const std::vector<std::string>& w, long* count, long* ms) {
+  const size_t n = w.size();
+  return n >= 5 && ParseCount(w[n - 2], count) && ParseCount(w[n - 1], ms);
+}
+
+std::string WaitText(const std::vector<std::string>& w) {
+  std::string text = w[2];
+  for (size_t i = 3; i + 2 < w.size(); ++i) text += " " + w[i];
+  return text;
+}
+
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   std::istringstream in(line);
@@ -737,7 +750,7 @@ void Board::ServeClientLocked(Client& c) {
     long count = 0, ms = 0;
     if (!w.empty() && w[0] == "wait") {
       std::string bad;
-      if (w.size() != 5 || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms))
+      if (!ParseWait(w, &count, &ms))
         bad = "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
       else if (!Find(w[1]))
         bad = "error no such device: " + w[1] + "\n";
@@ -747,7 +760,7 @@ void Board::ServeClientLocked(Client& c) {
       }
       c.waiting = true;
       c.waitPath = w[1];
-      c.waitText = w[2];
+      c.waitText = WaitText(w);
       c.waitCount = static_cast<size_t>(count);
       c.waitUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
       break;  // answered by the thread loop
@@ -776,9 +789,8 @@ std::string Board::Command(const std::string& line) {
   std::vector<std::string> w = Words(line);
   if (!w.empty() && w[0] == "wait") {
     long count = 0, ms = 0;
-    if (w.size() != 5 || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms))
-      return "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
-    return WaitJournal(w[1], w[2], static_cast<size_t>(count), std::chrono::milliseconds(ms))
+    if (!ParseWait(w, &count, &ms)) return "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
+    return WaitJournal(w[1], WaitText(w), static_cast<size_t>(count), std::chrono::milliseconds(ms))
                ? "ok\n"
                : "error timeout\n";
   }
