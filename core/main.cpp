@@ -25,6 +25,7 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "monitoring/monitoringctl.h"
 
 namespace {
 
@@ -185,6 +186,10 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
+  // Made before the process detaches; a file that did not open still
+  // counts: it has no agents.
+  MonitoringCtl::instance()->Configure(config);
+
   if (daemon) RunDaemon();
 
   std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
@@ -194,6 +199,7 @@ int main(int argc, char** argv) {
 
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(MonitoringCtl::instance());
 
   ChildWait::Activate();
 
