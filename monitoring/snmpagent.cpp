@@ -65,7 +65,8 @@ void SnmpAgentInstance::OnMessage(char const* data, int len) {
   // link that only counted its connect time would drop a healthy agent
   // every 30 s.
   Stamp();
-  if (traces.monitoring_internal) std::clog << ext::header(this) << ": receive " << msg << std::endl;
+  if (traces.monitoring_internal)
+    std::clog << ext::header(this) << ": receive " << msg << std::endl;
 }
 
 void SnmpAgentInstance::Send(MON::Message const& msg) {

@@ -32,7 +32,7 @@ class SnmpAgentInstance : public Control::Notify {
  public:
   typedef Monitoring::AgentType MonitoringAddressType;
 
-  static constexpr unsigned pingPeriod = 5000;    // ms between pings
+  static constexpr unsigned pingPeriod = 5000;     // ms between pings
   static constexpr unsigned silenceLimit = 30000;  // ms without a word from the agent
 
   SnmpAgentInstance() {}
