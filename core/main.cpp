@@ -25,6 +25,10 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/busctl.h"
+#include "hardware/e1ctl.h"
+#include "hardware/hwtests.h"
+#include "hardware/spictrl.h"
 #include "monitoring/monitoringctl.h"
 
 namespace {
@@ -171,7 +175,7 @@ int main(int argc, char** argv) {
         daemon = true;
         break;
       case 10:
-        // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
+        BusCtl::instance()->DisableControl();
         break;
       case '?':
         Usage();
@@ -199,6 +203,10 @@ int main(int argc, char** argv) {
 
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
   ctrlServer.Bind(MonitoringCtl::instance());
 
   ChildWait::Activate();

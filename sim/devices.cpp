@@ -1,5 +1,7 @@
 #include "sim/devices.h"
 
+#include "sim/e1ctl.h"
+#include "sim/hal.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -20,6 +22,9 @@ std::unique_ptr<Device> Make() {
 const std::vector<DeviceModel>& DeviceTable() {
   static const std::vector<DeviceModel>* table = new std::vector<DeviceModel>{
       {"/dev/misc/gw-wd", &Make<Watchdog>},
+      {"/dev/hal", &Make<Hal>},
+      {"/dev/maintenance", &Make<Maintenance>},
+      {"/dev/e1-cas", &Make<E1Cas>},
   };
   return *table;
 }
