@@ -33,9 +33,9 @@ static_assert(sizeof(TrunkRecord) == 80, "trunk status record is 80 bytes");
 //                           or wN for word N (1..19)
 //   fail T ERRNO            status reads of trunk T fail (0: they work again)
 //   fail-tclk ERRNO         set-TCLK requests fail (0: they work again)
-//   show                    "trunk T state S slips N lossBF N lossCarrier N
-//                           ais N rai N fail E" per trunk, then "tclk N" and
-//                           "clock-source N" (-1: never set)
+//   show                    "trunk T slips N lossBF N lossCarrier N ais N
+//                           rai N state S fail E" per trunk, then "tclk N"
+//                           and "clock-source N" (-1: never set)
 // Journal: "tclk 0xMASK", "clock-source N" (status reads are not journaled:
 // the daemon makes four a second).
 class Maintenance : public Device {
