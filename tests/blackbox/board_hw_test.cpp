@@ -58,13 +58,13 @@ class BoardRoad : public ::testing::Test {
       if (last(text)) return true;
     }
   }
-  // The answers and CAS signals up to the next answer (trunk reports are
-  // left out).
+  // The answers and CAS signals up to the next answer (trunk reports and
+  // the power state sent on connect are left out).
   std::vector<std::string> Answer() {
     std::vector<std::string> seen;
     Until(
         seen, [](const std::string& s) { return s == "success" || s.compare(0, 5, "error") == 0; },
-        [](const std::string& s) { return s.compare(0, 6, "trunk ") != 0; });
+        [](const std::string& s) { return s.compare(0, 6, "trunk ") != 0 && s != "signal 17"; });
     return seen;
   }
   std::string Ctl(const std::string& line) {
