@@ -1,7 +1,9 @@
 #include "sim/devices.h"
 
+#include "sim/dsproc.h"
 #include "sim/e1ctl.h"
 #include "sim/hal.h"
+#include "sim/tonec.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -25,6 +27,8 @@ const std::vector<DeviceModel>& DeviceTable() {
       {"/dev/hal", &Make<Hal>},
       {"/dev/maintenance", &Make<Maintenance>},
       {"/dev/e1-cas", &Make<E1Cas>},
+      {"/dev/dtmf", &Make<Tonec>},
+      {"/dev/dsp", &Make<Dsproc>},
   };
   return *table;
 }
