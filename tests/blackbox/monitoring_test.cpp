@@ -16,10 +16,6 @@ struct FakeAgent {  // on a port the kernel chose
     if (!link && ::poll(&pf, 1, 20000) == 1) link = Fd(::accept(listener.get(), nullptr, nullptr));
     return montest::NextCommand(link.get(), 20000);
   }
-  void Answer() {
-    auto f = Frame(montest::PingAnswer());
-    WriteAll(link.get(), f.data(), f.size());
-  }
   std::string Config(char const* name) const {
     return "[snmpagent]\nhost=127.0.0.1:" + std::to_string(port) + "\n" + name;
   }
@@ -58,7 +54,8 @@ TEST(MonitoringBlackbox, AgentLinksPowerAndDisplay) {
   EXPECT_EQ(a.Next(), MON::Command::e_ping);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(b.Next(), MON::Command::e_ping);
-  a.Answer(), b.Answer();
+  std::vector<unsigned char> answer = Frame(montest::PingAnswer());
+  for (Fd* link : {&a.link, &b.link}) WriteAll(link->get(), answer.data(), answer.size());
   EXPECT_TRUE(a.Next() == MON::Command::e_ping && b.Next() == MON::Command::e_ping);
   pollfd pf{b.listener.get(), POLLIN, 0};
   EXPECT_EQ(::poll(&pf, 1, 0), 0) << "a link for the occurrence without a name";

@@ -61,11 +61,8 @@ TEST(MonitoringService, FramerHoldersTakeE1TrunksOnly) {
 }
 
 TEST(SnmpAgentHost, AddressAndPort) {  // port 0: refused
-  std::pair<char const*, unsigned short> const rows[] = {{"10.0.0.1", 20161},
-                                                         {"10.0.0.1:162", 162},
-                                                         {"10.0.0.1:65536", 0},
-                                                         {"10.0.0.1: 1", 0},
-                                                         {"a.b", 0}};
+  std::pair<char const*, unsigned short> const rows[] = {
+      {"10.0.0.1", 20161}, {"10.0.0.1:162", 162}, {"1.2.3.4:65536", 0}, {"agent:162", 0}};
   for (auto const& r : rows) {
     std::string address, why;
     unsigned short port = 0;
