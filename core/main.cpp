@@ -30,6 +30,7 @@
 #include "hardware/hwmux.h"
 #include "hardware/hwtests.h"
 #include "hardware/spictrl.h"
+#include "monitoring/monitoringctl.h"
 #include "radio/factories.h"
 #include "signalling/factories.h"
 #include "slots/factories.h"
@@ -215,6 +216,10 @@ int main(int argc, char** argv) {
   // while the start-up still owns the terminal's streams.
   HwMux::instance();
 
+  // Made before the process detaches; a file that did not open still
+  // counts: it has no agents.
+  MonitoringCtl::instance()->Configure(config);
+
   if (daemon) RunDaemon();
 
   std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
@@ -229,6 +234,7 @@ int main(int argc, char** argv) {
   ctrlServer.Bind(BusCtl::instance());
   ctrlServer.Bind(E1Ctl::instance());
   ctrlServer.Bind(spiCtrl::instance());
+  ctrlServer.Bind(MonitoringCtl::instance());
 
   ChildWait::Activate();
 

@@ -28,14 +28,15 @@ class BoardRoad : public ::testing::Test {
     ASSERT_TRUE(ctrltest::WriteAll(c_.get(), f.data(), f.size()));
   }
   // The next n messages that start with `kind`; with no kind, the next n
-  // that are no trunk report. Every message lands in all_.
+  // that are no trunk or power report. Every message lands in all_.
   Lines Next(size_t n, const std::string& kind = "") {
     Lines seen;
     std::vector<unsigned char> body;
     while (seen.size() < n && ctrltest::ReadFrame(c_.get(), body, 20000)) {
       all_.push_back(boardmsg::Describe(body));
       const std::string& s = all_.back();
-      bool trunk = s.compare(0, 3, "e1 ") == 0 || s.compare(0, 4, "bri ") == 0;
+      // The power state every controller gets on connect counts as a report.
+      bool trunk = s.compare(0, 3, "e1 ") == 0 || s.compare(0, 4, "bri ") == 0 || s == "signal 17";
       if (kind.empty() ? !trunk : s.compare(0, kind.size(), kind) == 0) seen.push_back(s);
     }
     return seen;
