@@ -162,7 +162,8 @@ bool Dsproc::OnInject(const std::vector<Port*>& ports, const std::vector<std::st
     return true;
   }
   *reply =
-      "usage: inject /dev/dsp event TS ID TYPE W0 W1 W2 | short N | empty | version N | "
+      "usage: inject /dev/dsp event TS ID TYPE W0 W1 W2 | short N | empty | raw HEX | "
+      "version N | "
       "state TS | fail ERRNO COUNT";
   return false;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "sim/records.h"
+
 namespace sim {
 
 namespace {
@@ -228,7 +230,14 @@ int E1Cas::Serve(Op op, void* arg, int* err) {
 bool E1Cas::OnInject(const std::vector<Port*>& ports, const std::vector<std::string>& w,
                      std::string* reply) {
   std::vector<long> n;
-  if (w.size() != 4 || !Numbers(w, 0, &n)) return Bad(reply, "usage: T CH RX TX");
+  std::string raw;
+  if (RawRecord(w, &raw)) {
+    if (ports.empty()) return Bad(reply, "device not open");
+    for (Port* p : ports)
+      if (!p->Send(raw)) return Bad(reply, "event queue full");
+    return true;
+  }
+  if (w.size() != 4 || !Numbers(w, 0, &n)) return Bad(reply, "usage: T CH RX TX | raw HEX...");
   if (ports.empty()) return Bad(reply, "device not open");
   CasChannelRecord rec{};
   rec.trunk = static_cast<int32_t>(n[0]);

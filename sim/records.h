@@ -2,6 +2,7 @@
 // test words turned into event bytes, broken reads and request faults.
 #pragma once
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -39,6 +40,24 @@ inline void SendAll(const std::vector<Port*>& ports, const std::string& bytes) {
   for (Port* p : ports) p->Send(bytes);
 }
 
+// "raw [HEX...]": the words after the first, joined, as the bytes of one
+// record of any length and content (none: an empty read). False when they
+// are not hex digits in pairs.
+inline bool RawRecord(const std::vector<std::string>& w, std::string* bytes) {
+  if (w.empty() || w[0] != "raw") return false;
+  std::string digits;
+  for (size_t i = 1; i < w.size(); ++i) digits += w[i];
+  if (digits.size() % 2) return false;
+  for (size_t i = 0; i < digits.size(); i += 2) {
+    char pair[3] = {digits[i], digits[i + 1], '\0'};
+    char* end = nullptr;
+    unsigned long v = std::strtoul(pair, &end, 16);
+    if (*end != '\0' || !std::isxdigit(static_cast<unsigned char>(pair[0]))) return false;
+    *bytes += static_cast<char>(v);
+  }
+  return true;
+}
+
 // The next requests of a device fail with a chosen errno.
 struct RequestFault {
   int err = 0;
@@ -51,13 +70,16 @@ struct RequestFault {
   }
 };
 
-// "short N" (N zero bytes), "empty" (a read that returns 0) and
-// "fail ERRNO COUNT": true when the words were one of these.
+// "short N" (N zero bytes), "empty" (a read that returns 0), "raw HEX..."
+// and "fail ERRNO COUNT": true when the words were one of these.
 inline bool CommonInject(const std::vector<Port*>& ports, const std::vector<std::string>& w,
                          RequestFault* fault, std::string* reply, bool* ok) {
   uint32_t n = 0, count = 0;
+  std::string raw;
   *ok = true;
-  if (w.size() == 2 && w[0] == "short" && ParseWord(w[1], &n) && n < 4096) {
+  if (RawRecord(w, &raw)) {
+    SendAll(ports, raw);
+  } else if (w.size() == 2 && w[0] == "short" && ParseWord(w[1], &n) && n < 4096) {
     SendAll(ports, std::string(n, '\0'));
   } else if (w.size() == 1 && w[0] == "empty") {
     SendAll(ports, std::string());

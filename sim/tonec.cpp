@@ -236,7 +236,8 @@ bool Tonec::OnInject(const std::vector<Port*>& ports, const std::vector<std::str
     return true;
   }
   *reply =
-      "usage: inject /dev/dtmf event CODE TS TIMESTAMP ID | short N | empty | state TS | "
+      "usage: inject /dev/dtmf event CODE TS TIMESTAMP ID | short N | empty | raw HEX | "
+      "state TS | "
       "fail ERRNO COUNT";
   return false;
 }
