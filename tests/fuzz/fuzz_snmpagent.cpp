@@ -1,0 +1,238 @@
+// libFuzzer target: the SNMP agent road as an agent drives it.  The
+// monitoring service is configured with one "snmpagent" link to a loopback
+// listener of the target, the link connects as the daemon's does, and the
+// input is what the agent sends on it: bytes in chunks, one read per loop
+// pass, through the stream and TPKT layers into the link's message handler
+// (decode, liveness stamp, log line), on a frozen clock that may jump past
+// the ping period and the silence limit.  Every frame the daemon sends the
+// agent must be a whole frame whose body decodes as a command, and no
+// packet block may outlive the link.
+//
+// Input: one plan octet, then the byte stream.  Plan bits 0-1: chunking
+// (all at once, octet by octet, 1..16, 1..512); bits 2-3: clock (still,
+// small steps, some steps past the ping period, some past the silence
+// limit); bit 4: the monitoring trace on, so received messages are logged;
+// bits 5-7 seed the choices.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "asn1/coder_env.h"
+#include "asn1/modules/MON.h"
+#include "control/packet.h"
+#include "control/tpkt.h"
+#include "core/inifile.h"
+#include "core/multiplexer.h"
+#include "core/timer.h"
+#include "core/traces.h"
+#include "monitoring/monitoringctl.h"
+#include "monitoring/snmpagent.h"
+
+namespace {
+
+class NullBuf : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+// Attached last, it ends the loop once every other handler had its turn.
+class Stopper : public EventHandler {
+ public:
+  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
+  void shedule_event(pollfd& p) override {
+    p.fd = ready_;
+    p.events = POLLIN;
+  }
+  void svc_event(short) override { multiplexer.terminate(); }
+
+ private:
+  int ready_;
+};
+
+class Plan {
+ public:
+  explicit Plan(std::uint8_t plan) : bits_(plan), state_(0x9E3779B9u ^ (plan >> 5)) {}
+
+  std::size_t chunk(std::size_t left) {
+    std::size_t n = left;
+    switch (bits_ & 3) {
+      case 1:
+        n = 1;
+        break;
+      case 2:
+        n = 1 + next() % 16;
+        break;
+      case 3:
+        n = 1 + next() % 512;
+        break;
+    }
+    return n < left ? n : left;
+  }
+
+  unsigned step() {
+    unsigned r = next();
+    switch ((bits_ >> 2) & 3) {
+      case 1:
+        return r % 8;
+      case 2:
+        return r % 4 == 0 ? SnmpAgentInstance::pingPeriod + r % 2 : r % 100;
+      case 3:
+        return r % 8 == 0 ? SnmpAgentInstance::silenceLimit + r % 2 : r % 5000;
+    }
+    return 0;
+  }
+
+  bool trace() const { return bits_ & 0x10; }
+
+ private:
+  unsigned next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+  }
+
+  std::uint8_t bits_;
+  std::uint32_t state_;
+};
+
+void Advance(unsigned ms) {
+  std::uint64_t us = std::uint64_t(Mux::g_tv_time.tv_sec) * 1000000 + Mux::g_tv_time.tv_usec;
+  us += std::uint64_t(ms) * 1000;
+  Mux::g_tv_time.tv_sec = std::uint32_t(us / 1000000);
+  Mux::g_tv_time.tv_usec = std::uint32_t(us % 1000000);
+}
+
+NullBuf nullBuf;
+Stopper* stopper;
+int listener = -1;
+IniFile::File withAgent;
+IniFile::File withoutAgent;
+
+void Pass() {
+  stopper->mux_detach();
+  stopper->mux_attach();
+  multiplexer.run(false, true);
+}
+
+// Closed with a reset, so that no connection lingers in TIME_WAIT: the
+// target makes one per input.
+void Abort(int fd) {
+  linger l{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
+}
+
+// Connections the link made and the target has not taken.
+void DrainListener() {
+  int fd;
+  while ((fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) Abort(fd);
+}
+
+// Everything the daemon sent so far: whole frames only, each a command.
+void CheckSent(int agent) {
+  static std::vector<unsigned char> got;
+  got.clear();
+  unsigned char buf[4096];
+  ssize_t n;
+  while ((n = ::recv(agent, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+    got.insert(got.end(), buf, buf + n);
+  std::size_t at = 0;
+  while (at < got.size()) {
+    if (got.size() - at < 4 || got[at] != 3 || got[at + 1] != 0) __builtin_trap();
+    std::size_t len = (std::size_t(got[at + 2]) << 8) | got[at + 3];
+    if (len <= 4 || got.size() - at < len) __builtin_trap();
+    char const* body = reinterpret_cast<char const*>(got.data() + at + 4);
+    MON::Message msg;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    if (!ASN1::decode(body, body + len - 4, &env, msg, true) ||
+        msg.get_pdu().currentSelection() != MON::PDU::e_command)
+      __builtin_trap();
+    at += len;
+  }
+}
+
+bool Setup() {
+  std::cout.rdbuf(&nullBuf);
+  std::cerr.rdbuf(&nullBuf);
+  std::clog.rdbuf(&nullBuf);
+  stopper = new Stopper;
+  listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+      ::listen(listener, 16) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len))
+    return false;
+  std::istringstream with("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(ntohs(a.sin_port)) +
+                          "\nname = snmp\n");
+  with >> withAgent;
+  std::istringstream without("[traces]\n");
+  without >> withoutAgent;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool ready = Setup();
+  // The socket buffers hold every frame the daemon sends for an input this
+  // size.
+  if (!ready || size == 0 || size > 16384) return 0;
+  Plan plan(data[0]);
+  ++data;
+  --size;
+
+  Mux::g_tv_time.tv_sec = 1000000;
+  Mux::g_tv_time.tv_usec = 0;
+  traces.monitoring_internal = plan.trace();
+  MonitoringCtl& monitoring = *MonitoringCtl::instance();
+  monitoring.Configure(withAgent);
+  SnmpAgentInstance& link = monitoring.GetAgents().at(0);
+
+  // The link connects on the loopback within a few passes.
+  int agent = -1;
+  for (int i = 0; i < 1000 && (agent < 0 || !link.IsConnected()); ++i) {
+    Pass();
+    if (agent < 0) agent = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  if (agent >= 0 && link.IsConnected()) {
+    CheckSent(agent);
+    std::size_t at = 0;
+    bool more = true;
+    while (more && link.IsConnected()) {
+      more = at < size;
+      Advance(plan.step());
+      if (more) {
+        std::size_t n = plan.chunk(size - at);
+        if (::send(agent, data + at, n, MSG_NOSIGNAL) != ssize_t(n)) __builtin_trap();
+        at += n;
+      }
+      Pass();
+      CheckSent(agent);
+    }
+  }
+
+  if (agent >= 0) Abort(agent);
+  monitoring.Configure(withoutAgent);
+  Pass();
+  DrainListener();
+  traces.monitoring_internal = false;
+  // Every block the link took is back in the pool.
+  if (Packet_pool::available() != Packet_pool::capacity()) __builtin_trap();
+  return 0;
+}
