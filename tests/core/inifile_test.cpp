@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -109,6 +112,36 @@ TEST_F(IniFileDisk, OpenReadsRawBytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "[b]\nk=2\n";
   EXPECT_TRUE(f.Open(path));
   EXPECT_EQ("b@1{k=[\"2\"@2]}", Model(f));
+}
+
+// Whatever cannot be read as a regular file gives false and an empty
+// model, without blocking or throwing.
+TEST_F(IniFileDisk, OnlyARegularFileIsRead) {
+  const std::string conf = dir + "/server.conf";
+  const std::function<void()> rows[] = {
+      [&] { mkdir(conf.c_str(), 0755); },
+      [&] { mkfifo(conf.c_str(), 0644); },  // no writer: open(2) alone would wait
+      [&] { symlink("/dev/zero", conf.c_str()); },
+      [&] {
+        std::ofstream(conf) << "[s]\nk=1\n";
+        chmod(conf.c_str(), 0);
+      },
+  };
+  for (auto const& make : rows) {
+    std::filesystem::remove_all(conf);
+    make();
+    // Root reads a file of mode 0 all the same: the rows run as nobody.
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (geteuid() == 0 && (chmod(dir.c_str(), 0755) != 0 || setuid(65534) != 0)) _exit(3);
+      IniFile::File f;
+      bool opened = f.Open(conf);
+      _exit(opened ? 1 : f.count() != 0 || f.is_open() ? 2 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
 }
 
 TEST_F(IniFileDisk, MissingFileIsNotOpenAndEmpty) {
