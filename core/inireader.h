@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <iosfwd>
+#include <limits>
 #include <list>
 #include <string>
+#include <type_traits>
 
 namespace IniFile {
 
@@ -36,6 +38,21 @@ class KeyValue {
   bool valid = false;
 };
 
+// Whether v keeps its value in T (an enumeration: in its underlying type),
+// so that 4294967297 is not stored into an int as 1.
+template <class T>
+bool Fits(long v) {
+  using U = typename std::conditional_t<std::is_enum<T>::value, std::underlying_type<T>,
+                                        std::enable_if<true, T>>::type;
+  if constexpr (std::is_integral<U>::value) {
+    if (v < 0)
+      return std::is_signed<U>::value && v >= static_cast<long>(std::numeric_limits<U>::min());
+    return static_cast<unsigned long>(v) <=
+           static_cast<unsigned long>(std::numeric_limits<U>::max());
+  }
+  return true;
+}
+
 template <class T>
 class TKeyValue : public KeyValue {
  public:
@@ -57,7 +74,7 @@ class TKeyValue : public KeyValue {
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 0);
-    if (*end != '\0' || errno == ERANGE) return false;
+    if (*end != '\0' || errno == ERANGE || !Fits<T>(v)) return false;
     *mTarget = static_cast<T>(v);
     return true;
   }
