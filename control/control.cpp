@@ -20,8 +20,8 @@ namespace Control {
 
 namespace {
 
-// The size of struct tcp_info up to tcpi_rcv_space, the part this code has
-// always read; the kernel fills what it knows within that length.
+// The size of struct tcp_info up to tcpi_rcv_space, all this code reads;
+// the kernel fills what it knows within that length.
 constexpr socklen_t tcpInfoLength = 92;
 
 // The TPKT length field counts its 4-byte header in 16 bits.
