@@ -1,6 +1,7 @@
 // The two visitor interfaces through which coders and checkers reach values.
 // A SEQUENCE is walked by the interface itself, which calls per-field hooks.
-#pragma once
+#ifndef VELMARD_ASN1_VISITOR_H
+#define VELMARD_ASN1_VISITOR_H
 
 #include "asn1/asn1.h"
 
@@ -149,3 +150,5 @@ class PrimitiveChecker : public ConstVisitor {
 };
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_VISITOR_H

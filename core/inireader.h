@@ -163,4 +163,4 @@ class Reader {
 
 }  // namespace IniFile
 
-#endif
+#endif  // VELMARD_CORE_INIREADER_H

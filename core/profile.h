@@ -60,4 +60,4 @@ void dump(std::ostream& out);
 
 }  // namespace Profile
 
-#endif
+#endif  // VELMARD_CORE_PROFILE_H

@@ -8,7 +8,8 @@
 // folders; CTest then runs these tests one at a time (RESOURCE_LOCK, see
 // tests/blackbox/CMakeLists.txt), a lock file keeps direct runs apart too,
 // and the files are removed afterwards.
-#pragma once
+#ifndef VELMARD_TESTS_BLACKBOX_HARNESS_H
+#define VELMARD_TESTS_BLACKBOX_HARNESS_H
 
 #include <sys/types.h>
 
@@ -188,3 +189,5 @@ class SimControl {
 };
 
 }  // namespace blackbox
+
+#endif  // VELMARD_TESTS_BLACKBOX_HARNESS_H

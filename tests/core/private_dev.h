@@ -99,4 +99,4 @@ inline std::string Recv(int fd, int ms = 5000) {
 // passes whole.
 #define RUN_ISOLATED(...) RUN_ISOLATED_WITH((__VA_ARGS__), false)
 
-#endif
+#endif  // VELMARD_TESTS_CORE_PRIVATE_DEV_H
