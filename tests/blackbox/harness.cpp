@@ -23,6 +23,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/private_mounts.h"
+
 extern char** environ;
 
 namespace blackbox {
@@ -35,27 +37,6 @@ const char kConfigFile[] = "/usr/local/etc/server.conf";
 const char* const kDaemonFiles[] = {"/var/run/server.pid", "/var/log/server-status"};
 const char kSerialLock[] = "/tmp/velmard-blackbox.lock";
 
-// Makes every mount of the calling process's new namespace private, so
-// that nothing mounted in it reaches the namespace it came from. In a chroot
-// "/" is no mount point: the namespace's own root is reached by climbing out
-// of the chroot (a chroot into a folder below it leaves the working folder
-// outside, where ".." is not stopped), made private there, and the chroot
-// is entered again. Only system calls: it runs between fork and exec.
-bool MakeMountsPrivate() {
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) return true;
-  if (errno != EINVAL) return false;
-  int root = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool ok = root >= 0 && cwd >= 0 && chroot("/tmp") == 0 && fchdir(root) == 0;
-  for (int i = 0; ok && i < 256; ++i) ok = chdir("..") == 0;
-  ok = ok && chroot(".") == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  // Back into the chroot whatever happened.
-  bool back = root >= 0 && cwd >= 0 && fchdir(root) == 0 && chroot(".") == 0 && fchdir(cwd) == 0;
-  if (root >= 0) close(root);
-  if (cwd >= 0) close(cwd);
-  return ok && back;
-}
-
 // A private mount namespace needs CAP_SYS_ADMIN; find out once per process.
 // VELMARD_BLACKBOX_SHARED=1 runs the daemons in the real folders anyway.
 bool NamespaceWorks() {
@@ -63,7 +44,7 @@ bool NamespaceWorks() {
     const char* shared = getenv("VELMARD_BLACKBOX_SHARED");
     if (shared && std::string(shared) == "1") return false;
     pid_t pid = fork();
-    if (pid == 0) _exit(unshare(CLONE_NEWNS) == 0 && MakeMountsPrivate() ? 0 : 1);
+    if (pid == 0) _exit(unshare(CLONE_NEWNS) == 0 && testsupport::MakeMountsPrivate() ? 0 : 1);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -310,7 +291,7 @@ bool Daemon::Start(const Options& options) {
     if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) ChildFail("dup2");
     if (isolated) {
       if (unshare(CLONE_NEWNS) != 0) ChildFail("unshare");
-      if (!MakeMountsPrivate()) ChildFail("mount private");
+      if (!testsupport::MakeMountsPrivate()) ChildFail("mount private");
       for (auto& m : mounts) {
         struct stat st;
         if (stat(m.second, &st) != 0) mkdir(m.second, 0755);

@@ -21,6 +21,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/private_mounts.h"
+
 namespace testing_private_dev {
 
 int const kSkip = 77;
@@ -33,7 +35,7 @@ inline int InPrivateDev(std::function<void()> const& body, bool withNull = false
   pid_t pid = fork();
   if (pid == 0) {
     if (unshare(CLONE_NEWNS) != 0) _exit(kSkip);
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(kSkip);
+    if (!testsupport::MakeMountsPrivate()) _exit(kSkip);
     char tmpl[] = "/tmp/private_dev.XXXXXX";
     if (!mkdtemp(tmpl)) _exit(kSkip);
     // Built aside, then laid over /dev with its submounts.
