@@ -331,45 +331,27 @@ TEST(PerDecoder, ObjectIdentifierEndingAtTheEnd) {
   // Arcs are 32 bits: one more is refused, never wrapped.
   ASSERT_TRUE(perDecode(unhex("06 2a 8f ff ff ff 7f"), oid));
   EXPECT_EQ(4294967295u, oid[2]);
-  ASSERT_TRUE(perDecode(unhex("05 90 80 80 80 4f"), oid));  // 2.4294967295
-  EXPECT_EQ(4294967295u, oid[1]);
-  for (const char* tooLong :
-       {"06 2a 90 80 80 80 00", "05 90 80 80 80 50", "0b 2a ff ff ff ff ff ff ff ff ff 7f"})
+  for (const char* tooLong : {"06 2a 90 80 80 80 00", "05 90 80 80 80 50"})
     EXPECT_FALSE(perDecode(unhex(tooLong), oid)) << tooLong;
-}
-
-// A value that many CHOICE levels deep.
-Nest chain(unsigned levels) {
-  Nest top;
-  Nest* n = &top;
-  for (unsigned i = 1; i < levels; ++i) n = &n->select_deeper();
-  n->select_leaf();
-  return top;
 }
 
 TEST(Decoders, NestingIsBounded) {
   const unsigned bound = ASN1::Visitor::maxNesting;
-  for (int rule : {ASN1::CoderEnv::avn, ASN1::CoderEnv::ber, ASN1::CoderEnv::per_Aligned,
-                   ASN1::CoderEnv::per_Unaligned}) {
+  for (int rule : {0, 1, 2, 3}) {  // value notation, BER, PER aligned and unaligned
     ASN1::CoderEnv env(rule);
     for (unsigned levels : {bound, bound + 1}) {
+      Nest deep, back;
+      Nest* n = &deep;
+      for (unsigned i = 1; i < levels; ++i) n = &n->select_deeper();
+      n->select_leaf();
       std::vector<char> in;
-      ASSERT_TRUE(ASN1::encode(chain(levels), &env, std::back_inserter(in)));
-      Nest back;
-      EXPECT_EQ(levels <= bound, ASN1::decode(in.data(), in.data() + in.size(), &env, back, true))
-          << "rule " << rule << ", " << levels << " levels";
+      ASSERT_TRUE(ASN1::encode(deep, &env, std::back_inserter(in)));
+      EXPECT_EQ(levels <= bound, ASN1::decode(in.data(), in.data() + in.size(), &env, back, true));
     }
-    // Every bit of this says "one more level" (through the OPTIONAL
-    // component for PER): the decoder gives up instead of the stack.
-    std::vector<char> deep(65531, '\xff');
-    if (rule == ASN1::CoderEnv::avn) {
-      std::string text;
-      for (int i = 0; i < 100000; ++i) text += "list : { ";
-      deep.assign(text.begin(), text.end());
-    }
-    Nest back;
-    EXPECT_FALSE(ASN1::decode(deep.data(), deep.data() + deep.size(), &env, back, true)) << rule;
   }
+  // Every bit says "one level more", through the OPTIONAL component.
+  Nest back;
+  EXPECT_FALSE(perDecode(std::vector<char>(65531, '\xff'), back));
 }
 
 TEST(PerDecoder, DecoderDoesNotCheckUpperBound) {

@@ -273,24 +273,15 @@ TEST_F(ServerTest, DelayedSuccessCarriesItsOwnCommandsSequence) {
 TEST_F(ServerTest, LateAnswerOfAnEndedConnectionIsDropped) {
   FakeService& s = Add(Delay);
   server.OnMessage(lgcptest::Command(lgcptest::kDestroy, 7, 5));
-  unsigned old = s.token;
-  // The controller leaves and comes back before the answer is ready.
-  server.OnDisconnect();
+  server.OnDisconnect();  // the controller leaves and comes back
   server.OnConnect();
   testing::internal::CaptureStderr();
-  s.delayedSuccess(5, old);
-  s.delayedSuccess(5, old);
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string line = "ctrl [" + pair->peerAddr.GetString() +
-                     "]: late answer for slot 5 dropped: its controller is gone.\n";
-  EXPECT_EQ(line + line, err);
-  EXPECT_TRUE(Drain().empty());
-  // The new controller's own late answers still arrive, once.
+  s.delayedSuccess(5, s.token);
+  EXPECT_EQ("ctrl [" + pair->peerAddr.GetString() +
+                "]: late answer for slot 5 dropped: its controller is gone.\n",
+            testing::internal::GetCapturedStderr());
   server.OnMessage(lgcptest::Command(lgcptest::kDestroy, 8, 6));
   s.delayedSuccess(6, s.token);
-  testing::internal::CaptureStderr();
-  s.delayedSuccess(6, s.token);
-  testing::internal::GetCapturedStderr();
   EXPECT_EQ(DrainText(), std::vector<std::string>{Ok("8", "6")});
 }
 
