@@ -1,5 +1,7 @@
 #include "sim/devices.h"
 
+#include "sim/dsproc.h"
+#include "sim/tonec.h"
 #include "sim/watchdog.h"
 
 namespace sim {
@@ -20,6 +22,8 @@ std::unique_ptr<Device> Make() {
 const std::vector<DeviceModel>& DeviceTable() {
   static const std::vector<DeviceModel>* table = new std::vector<DeviceModel>{
       {"/dev/misc/gw-wd", &Make<Watchdog>},
+      {"/dev/dtmf", &Make<Tonec>},
+      {"/dev/dsp", &Make<Dsproc>},
   };
   return *table;
 }
