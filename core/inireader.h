@@ -28,6 +28,27 @@ struct Symbol {
 
 namespace Private {
 
+// The number type a target holds: an enumeration's underlying type.
+template <class T, bool = std::is_enum<T>::value>
+struct NumberOf {
+  typedef T type;
+};
+template <class T>
+struct NumberOf<T, true> {
+  typedef typename std::underlying_type<T>::type type;
+};
+
+// A number the target cannot hold would be stored cut down to another one.
+template <class T>
+bool Fits(long v) {
+  typedef typename NumberOf<T>::type N;
+  if (v < 0)
+    return std::is_signed<N>::value &&
+           static_cast<long long>(v) >= static_cast<long long>(std::numeric_limits<N>::min());
+  return static_cast<unsigned long long>(v) <=
+         static_cast<unsigned long long>(std::numeric_limits<N>::max());
+}
+
 class KeyValue {
  public:
   virtual ~KeyValue() {}
@@ -37,21 +58,6 @@ class KeyValue {
 
   bool valid = false;
 };
-
-// Whether v keeps its value in T (an enumeration: in its underlying type),
-// so that 4294967297 is not stored into an int as 1.
-template <class T>
-bool Fits(long v) {
-  using U = typename std::conditional_t<std::is_enum<T>::value, std::underlying_type<T>,
-                                        std::enable_if<true, T>>::type;
-  if constexpr (std::is_integral<U>::value) {
-    if (v < 0)
-      return std::is_signed<U>::value && v >= static_cast<long>(std::numeric_limits<U>::min());
-    return static_cast<unsigned long>(v) <=
-           static_cast<unsigned long>(std::numeric_limits<U>::max());
-  }
-  return true;
-}
 
 template <class T>
 class TKeyValue : public KeyValue {
