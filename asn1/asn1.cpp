@@ -178,28 +178,22 @@ bool OBJECT_IDENTIFIER::decodeCommon(const char* data, unsigned dataLen) {
   const char* end = data + dataLen;
   bool first = true;
   while (data != end) {
-    std::uint32_t arc = 0;
+    // Arcs are 32-bit: a longer one is refused rather than cut.
+    std::uint64_t arc = 0;
     unsigned char c;
     do {
-      if (data == end) return false;
+      if (data == end || arc > (std::uint64_t(0xFFFFFFFFu) + 80) >> 7) return false;
       c = static_cast<unsigned char>(*data++);
       arc = arc << 7 | (c & 0x7F);
     } while (c & 0x80);
     if (first) {
       first = false;
-      if (arc < 40) {
-        value.push_back(0);
-        value.push_back(arc);
-      } else if (arc < 80) {
-        value.push_back(1);
-        value.push_back(arc - 40);
-      } else {
-        value.push_back(2);
-        value.push_back(arc - 80);
-      }
-    } else {
-      value.push_back(arc);
+      unsigned top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+      arc -= 40u * top;
+      value.push_back(top);
     }
+    if (arc > 0xFFFFFFFFu) return false;
+    value.push_back(static_cast<std::uint32_t>(arc));
   }
   return true;
 }
@@ -854,31 +848,36 @@ bool GeneralizedTime::do_accept(ConstVisitor& v) const {
   return v.do_visit(*this);
 }
 bool CHOICE::do_accept(Visitor& v) {
-  return v.do_visit(*this);
+  Visitor::Nested level(v);
+  return level && v.do_visit(*this);
 }
 bool CHOICE::do_accept(ConstVisitor& v) const {
   return v.do_visit(*this);
 }
 bool SEQUENCE::do_accept(Visitor& v) {
-  return v.visit(*this);
+  Visitor::Nested level(v);
+  return level && v.visit(*this);
 }
 bool SEQUENCE::do_accept(ConstVisitor& v) const {
   return v.visit(*this);
 }
 bool SEQUENCE_OF_Base::do_accept(Visitor& v) {
-  return v.do_visit(*this);
+  Visitor::Nested level(v);
+  return level && v.do_visit(*this);
 }
 bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const {
   return v.do_visit(*this);
 }
 bool OpenData::do_accept(Visitor& v) {
-  return v.do_visit(*this);
+  Visitor::Nested level(v);
+  return level && v.do_visit(*this);
 }
 bool OpenData::do_accept(ConstVisitor& v) const {
   return v.do_visit(*this);
 }
 bool TypeConstrainedOpenData::do_accept(Visitor& v) {
-  return v.do_visit(*this);
+  Visitor::Nested level(v);
+  return level && v.do_visit(*this);
 }
 bool TypeConstrainedOpenData::do_accept(ConstVisitor& v) const {
   return v.do_visit(static_cast<const OpenData&>(*this));

@@ -2,7 +2,8 @@
 // to the constant information record of its type.  The generic classes read
 // constraints, names and sub-types from that record, so a generated type is
 // little more than a record and typed accessors.
-#pragma once
+#ifndef VELMARD_ASN1_ASN1_H
+#define VELMARD_ASN1_ASN1_H
 
 #include <cstddef>
 #include <cstdint>
@@ -912,3 +913,5 @@ class TypeConstrainedOpenData : public OpenData {
 };
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_ASN1_H

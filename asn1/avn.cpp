@@ -219,7 +219,6 @@ std::ostream& operator<<(std::ostream& os, const AbstractData& value) {
   return g_inserter(os, value);
 }
 
-#ifdef VELMARD_ASN1_AVN_DECODER
 std::ios_base::iostate ExtractorWrapper<char, std::char_traits<char>, AbstractData>::do_real_io() {
   std::istream::sentry sentry(is);
   if (!sentry) return std::ios_base::failbit;
@@ -236,7 +235,6 @@ std::istream& g_extractor(std::istream& is, AbstractData& value) {
 std::istream& operator>>(std::istream& is, AbstractData& value) {
   return g_extractor(is, value);
 }
-#endif
 
 std::ios_base::iostate AbstractData::print_on(std::ostream& os) const {
   AVNEncoder encoder(os, 0);

@@ -1,5 +1,6 @@
 // ASN.1 value notation: how every message is written to the logs.
-#pragma once
+#ifndef VELMARD_ASN1_AVN_H
+#define VELMARD_ASN1_AVN_H
 
 #include <istream>
 #include <ostream>
@@ -91,3 +92,5 @@ std::ostream& g_inserter(std::ostream& os, const AbstractData& value);
 std::istream& g_extractor(std::istream& is, AbstractData& value);
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_AVN_H

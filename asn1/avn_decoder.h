@@ -1,7 +1,8 @@
 // Reading values back from ASN.1 value notation, as the log printer writes
 // them.  Nothing on the message road reads this text; it serves tools and
 // tests that replay logged values.
-#pragma once
+#ifndef VELMARD_ASN1_AVN_DECODER_H
+#define VELMARD_ASN1_AVN_DECODER_H
 
 #include <istream>
 #include <string>
@@ -64,3 +65,5 @@ bool get_id(const char* const* names, unsigned count, const std::string& name, i
 bool enumeratorValue(const EnumeratedInfo& info, const std::string& name, int& value);
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_AVN_DECODER_H

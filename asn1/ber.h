@@ -3,7 +3,8 @@
 // under the context tag [i], which replaces the component's own universal
 // tag; a CHOICE or open type has no tag of its own and is wrapped instead,
 // so [i] becomes a constructed header around the alternative's encoding.
-#pragma once
+#ifndef VELMARD_ASN1_BER_H
+#define VELMARD_ASN1_BER_H
 
 #include <cstddef>
 #include <vector>
@@ -161,3 +162,5 @@ class BERDecoder : public Visitor {
 };
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_BER_H

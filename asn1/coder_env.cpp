@@ -3,13 +3,9 @@
 #include <sstream>
 
 #include "asn1/avn.h"
-#include "asn1/per.h"
-#ifdef VELMARD_ASN1_BER
-#include "asn1/ber.h"
-#endif
-#ifdef VELMARD_ASN1_AVN_DECODER
 #include "asn1/avn_decoder.h"
-#endif
+#include "asn1/ber.h"
+#include "asn1/per.h"
 
 namespace ASN1 {
 
@@ -37,9 +33,6 @@ bool CoderEnv::decodePER(const char* begin, const char* end, AbstractData& value
   return value.accept(decoder);
 }
 
-// Without the BER coder or the value-notation reader in the build, their
-// rule numbers stay reserved and report failure.
-#ifdef VELMARD_ASN1_BER
 bool CoderEnv::encodeBER(const AbstractData& value, std::vector<char>& out) const {
   BEREncoder encoder(out);
   return value.accept(encoder);
@@ -49,26 +42,12 @@ bool CoderEnv::decodeBER(const char* begin, const char* end, AbstractData& value
   BERDecoder decoder(begin, end, detached ? nullptr : this);
   return value.accept(decoder);
 }
-#else
-bool CoderEnv::encodeBER(const AbstractData&, std::vector<char>&) const {
-  return false;
-}
-bool CoderEnv::decodeBER(const char*, const char*, AbstractData&, bool) {
-  return false;
-}
-#endif
 
-#ifdef VELMARD_ASN1_AVN_DECODER
 bool CoderEnv::decodeAVN(const char* begin, const char* end, AbstractData& value) {
   std::istringstream text(std::string(begin, end));
   AVNDecoder decoder(text);
   return value.accept(decoder);
 }
-#else
-bool CoderEnv::decodeAVN(const char*, const char*, AbstractData&) {
-  return false;
-}
-#endif
 
 bool CoderEnv::decode(const char* begin, const char* end, AbstractData& value, bool detached) {
   switch (encodingRule) {

@@ -1,6 +1,7 @@
 // The encoding rules by number and the two calls through which the rest of
 // the daemon codes ASN.1 values.  Only PER aligned (rule 2) goes on the wire.
-#pragma once
+#ifndef VELMARD_ASN1_CODER_ENV_H
+#define VELMARD_ASN1_CODER_ENV_H
 
 #include <algorithm>
 #include <cstring>
@@ -86,3 +87,5 @@ bool encode(const AbstractData& value, CoderEnv* env,
 bool decode(const char* begin, const char* end, CoderEnv* env, AbstractData& value, bool detached);
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_CODER_ENV_H

@@ -447,12 +447,12 @@ bool PERDecoder::decodeBitMap(std::vector<unsigned char>& octets, unsigned nBits
   octets.assign((std::size_t(nBits) + 7) / 8, 0);
   for (unsigned i = 0; i < nBits / 8; ++i) {
     std::uint32_t v;
-    decodeMultiBit(8, v);
+    if (!decodeMultiBit(8, v)) return false;
     octets[i] = static_cast<unsigned char>(v);
   }
   if (nBits % 8) {
     std::uint32_t v;
-    decodeMultiBit(nBits % 8, v);
+    if (!decodeMultiBit(nBits % 8, v)) return false;
     octets[nBits / 8] = static_cast<unsigned char>(v << (8 - nBits % 8));
   }
   return true;
@@ -658,7 +658,7 @@ bool PERDecoder::do_visit(OCTET_STRING& value) {
     value.resize(n);
     for (unsigned i = 0; i < n; ++i) {
       std::uint32_t octet;
-      decodeMultiBit(8, octet);
+      if (!decodeMultiBit(8, octet)) return false;
       value[i] = static_cast<char>(octet);
     }
     return true;
@@ -704,7 +704,7 @@ bool PERDecoder::do_visit(AbstractString& value) {
   value.resize(n);
   for (unsigned i = 0; i < n; ++i) {
     std::uint32_t c;
-    decodeMultiBit(b, c);
+    if (!decodeMultiBit(b, c)) return false;
     if (codes) {
       value[i] = static_cast<char>(c);
     } else {
@@ -725,7 +725,7 @@ bool PERDecoder::do_visit(BMPString& value) {
   value.resize(n);
   for (unsigned i = 0; i < n; ++i) {
     std::uint32_t c;
-    decodeMultiBit(b, c);
+    if (!decodeMultiBit(b, c)) return false;
     value[i] = static_cast<wchar_t>(bi.firstChar + c);
   }
   return true;

@@ -5,7 +5,8 @@
 //  - lengths of 16384 and more have no form;
 //  - the decoder does not check a constrained INTEGER against its upper
 //    bound: consumers range-check decoded numbers before using them.
-#pragma once
+#ifndef VELMARD_ASN1_PER_H
+#define VELMARD_ASN1_PER_H
 
 #include <cstdint>
 #include <vector>
@@ -144,3 +145,5 @@ class PERDecoder : public Visitor {
 };
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_PER_H

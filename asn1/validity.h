@@ -1,6 +1,7 @@
 // Constraint checking of value trees against their records, and the tracer
 // that says in words what is wrong with a value.
-#pragma once
+#ifndef VELMARD_ASN1_VALIDITY_H
+#define VELMARD_ASN1_VALIDITY_H
 
 #include <iosfwd>
 #include <sstream>
@@ -79,3 +80,5 @@ class InvalidTracer : public ConstVisitor {
 bool trace_invalid(std::ostream& os, const char* prefix, const AbstractData& value);
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_VALIDITY_H

@@ -1,6 +1,7 @@
 // The two visitor interfaces through which coders and checkers reach values.
 // A SEQUENCE is walked by the interface itself, which calls per-field hooks.
-#pragma once
+#ifndef VELMARD_ASN1_VISITOR_H
+#define VELMARD_ASN1_VISITOR_H
 
 #include "asn1/asn1.h"
 
@@ -40,6 +41,33 @@ class Visitor {
   virtual int preVisitExtensions(SEQUENCE&) { return CONTINUE; }
   virtual int visitKnownExtension(SEQUENCE&, int /*index*/, int /*optionalId*/) { return FAIL; }
   virtual bool visitUnknownExtensions(SEQUENCE&) { return true; }
+
+  // Constructed values (SEQUENCE, SEQUENCE OF, CHOICE, open types) nested deeper
+  // than this are a decode error: a type that contains itself would
+  // otherwise let a short input run the decoder off the end of the stack.
+  static constexpr unsigned maxNesting = 64;
+
+  // One level of a constructed value for as long as it lives; false past
+  // the bound, and then it takes no level.
+  class Nested {
+   public:
+    explicit Nested(Visitor& v) : v_(v), ok_(v.nesting_ < maxNesting) {
+      if (ok_) ++v_.nesting_;
+    }
+    ~Nested() {
+      if (ok_) --v_.nesting_;
+    }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+    explicit operator bool() const { return ok_; }
+
+   private:
+    Visitor& v_;
+    bool ok_;
+  };
+
+ private:
+  unsigned nesting_ = 0;
 };
 
 // Constant values: the encoders, the printer and the checkers.
@@ -122,3 +150,5 @@ class PrimitiveChecker : public ConstVisitor {
 };
 
 }  // namespace ASN1
+
+#endif  // VELMARD_ASN1_VISITOR_H

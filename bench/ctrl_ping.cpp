@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/private_mounts.h"
+
 namespace {
 
 // A ping with neither sequence nor slot number, and its success answer.
@@ -197,8 +199,7 @@ class RunningDaemon {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::unshare(CLONE_NEWNS) == 0 &&
-          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+      if (::unshare(CLONE_NEWNS) == 0 && testsupport::MakeMountsPrivate()) {
         for (auto const& m : mounts)
           ::mount(m.first.c_str(), m.second.c_str(), nullptr, MS_BIND, nullptr);
       } else {

@@ -19,11 +19,12 @@ function(velmard_layer name)
   endif()
 endfunction()
 
-# velmard_test(NAME [BLACKBOX] [LIBS lib...] [SOURCES file...])
+# velmard_test(NAME [BLACKBOX] [LIBS lib...] [SOURCES file...] [PROPERTIES prop value...])
 # One GoogleTest binary made of every .cpp in the current tests folder.
 # BLACKBOX tests start the daemon binaries, so they are built first.
+# PROPERTIES are further CTest properties of each test.
 function(velmard_test name)
-  cmake_parse_arguments(T "BLACKBOX" "" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(T "BLACKBOX" "" "LIBS;SOURCES;PROPERTIES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(APPEND srcs ${T_SOURCES})
   add_executable(${name} ${srcs})
@@ -36,5 +37,6 @@ function(velmard_test name)
       VELMARD_SIM_BIN="$<TARGET_FILE:velmard-sim>")
     add_dependencies(${name} velmard velmard-sim)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
 endfunction()

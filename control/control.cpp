@@ -20,8 +20,8 @@ namespace Control {
 
 namespace {
 
-// The size of struct tcp_info up to tcpi_rcv_space, the part this code has
-// always read; the kernel fills what it knows within that length.
+// The size of struct tcp_info up to tcpi_rcv_space, all this code reads;
+// the kernel fills what it knows within that length.
 constexpr socklen_t tcpInfoLength = 92;
 
 // The TPKT length field counts its 4-byte header in 16 bits.
@@ -155,6 +155,10 @@ void Service::OnDeactivateDPC() {
   if (notify_) notify_->OnDisconnect();
 }
 
+int Service::ConnectionFd() const {
+  return bottom_->fd();
+}
+
 void Service::Attach(Fd const& sock, std::string const& name) {
   connectionName_ = name;
   state_ = State::Connected;
@@ -250,6 +254,13 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
     // newcomer waits in the backlog: it is taken on the next pass, once
     // the endpoint can serve it, instead of being accepted into nothing.
     if (GetState() == State::Deactivating) return;
+    // A controller that reconnects at once knocks before the end of its
+    // old connection has been read: close that one now, and the newcomer,
+    // still in the backlog, is served once the close is reported.
+    if (GetState() == State::Connected && LiveConnectionEnded()) {
+      Disconnect();
+      return;
+    }
     sockaddr_in a;
     socklen_t len = sizeof a;
     Fd sock(::accept4(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC));
@@ -269,6 +280,20 @@ void AcceptorNet::OnSocketEvent(int, short revents) {
       ImplRefuseConnection();
     }
   }
+}
+
+bool AcceptorNet::LiveConnectionEnded() const {
+  int fd = ConnectionFd();
+  if (fd < 0) return false;
+  char c;
+  ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n == 0) return true;
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return true;
+  tcp_info info;
+  std::memset(&info, 0, sizeof info);
+  socklen_t len = tcpInfoLength;
+  return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+         info.tcpi_state != TCP_ESTABLISHED;
 }
 
 void AcceptorNet::ImplDeactivate() {

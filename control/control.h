@@ -77,6 +77,8 @@ class Service : private ProtocolsFamily {
 
   // Attaches a connected socket to the stack and reports the connect.
   void Attach(Fd const& sock, std::string const& name);
+  // The socket of the live connection, -1 when none is attached.
+  int ConnectionFd() const;
 
   bool verbose_ = true;
 
@@ -129,6 +131,9 @@ class AcceptorNet : public ServiceNet {
   void BindSocket();
   void OnTimeout(Timer*);
   void OnSocketEvent(int fd, short revents);
+  // The live connection's peer has closed or reset it, whether or not the
+  // stream layer has read that yet.
+  bool LiveConnectionEnded() const;
 
   unsigned short port_ = 0;
   Fd listenSocket_;

@@ -124,8 +124,8 @@ void Server::OnConnect() {
 void Server::OnDisconnect() {
   for (Service* s : services_) s->OnDisconnect();
   avgStatTimer_.reset();
-  // The services have settled or dropped every late answer of this
-  // controller by now; keep no context for answers that will never come.
+  // Late answers belong to the connection their commands came on: those
+  // still pending are forgotten, and dropped should they come after all.
   delayed_.clear();
 }
 
@@ -228,12 +228,17 @@ unsigned Server::delayResponse() {
 }
 
 void Server::delayedSuccess(unsigned int slot, unsigned int token) {
-  LGCP::Message msg;
   auto it = delayed_.find(token);
-  if (it != delayed_.end()) {
-    if (it->second.seqPresent) SetSeq(msg, it->second.seq);
-    delayed_.erase(it);
+  if (it == delayed_.end()) {
+    // Its command came on a connection that has ended (or it was answered
+    // already): the controller now connected never sent it.
+    std::cerr << ext::header(this) << "late answer for slot " << slot
+              << " dropped: its controller is gone." << std::endl;
+    return;
   }
+  LGCP::Message msg;
+  if (it->second.seqPresent) SetSeq(msg, it->second.seq);
+  delayed_.erase(it);
   SetSlot(msg, slot);
   msg.get_pdu().select_response().select_success();
   SendMsg(msg);

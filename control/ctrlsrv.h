@@ -106,8 +106,10 @@ class Server : public Control::Notify {
   int answer_ = 0;
   Timer avgStatTimer_;
 
-  // The sequence context of each command answered later, by token, so the
-  // late success echoes exactly what that command carried.
+  // The sequence context of each command of this connection answered
+  // later, by token, so the late success echoes exactly what that command
+  // carried. Tokens are not reused, so one of an ended connection is never
+  // found again.
   struct Delayed {
     bool seqPresent;
     int32_t seq;

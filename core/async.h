@@ -171,4 +171,4 @@ class Connect {
 
 }  // namespace ASync
 
-#endif
+#endif  // VELMARD_CORE_ASYNC_H

@@ -106,4 +106,4 @@ namespace {
 ChildWait::UsageCounter childWaitUsageCounter;
 }
 
-#endif
+#endif  // VELMARD_CORE_CHILDWAIT_H

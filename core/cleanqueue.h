@@ -83,4 +83,4 @@ class CleanQueue {
   unsigned mCount;
 };
 
-#endif
+#endif  // VELMARD_CORE_CLEANQUEUE_H

@@ -139,4 +139,4 @@ T const* offset(CyclicList const* node, CyclicList T::*member) {
 
 }  // namespace Containers
 
-#endif
+#endif  // VELMARD_CORE_CYCLIC_H

@@ -108,4 +108,4 @@ void Init(Params const& params);
 // the build tag.
 void RunDaemon();
 
-#endif
+#endif  // VELMARD_CORE_DAEMON_H

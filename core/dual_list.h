@@ -174,4 +174,4 @@ class F_sorted_list : public F_dual_list<T> {
   unsigned count() const { return this->n_; }
 };
 
-#endif
+#endif  // VELMARD_CORE_DUAL_LIST_H

@@ -147,4 +147,4 @@ const Table::Sentry& delimeter(const Table::Sentry& s);
 
 }  // namespace ext
 
-#endif
+#endif  // VELMARD_CORE_EXT_H

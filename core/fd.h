@@ -40,4 +40,4 @@ bool NonBlockMode(int fd);
 bool BlockMode(int fd);
 void SetCloexec(int fd, bool on);
 
-#endif
+#endif  // VELMARD_CORE_FD_H

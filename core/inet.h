@@ -59,4 +59,4 @@ inline std::ostream& operator<<(std::ostream& out, const Addr& a) {
 
 }  // namespace INet4
 
-#endif
+#endif  // VELMARD_CORE_INET_H

@@ -1,7 +1,11 @@
 #include "core/inifile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -130,11 +134,31 @@ File::~File() {
   Close();
 }
 
+// Only a regular file is read: a FIFO would hang start-up in open(2), a
+// device such as /dev/zero would never end, and a directory cannot be read.
+// Anything that cannot be read whole leaves the model empty.
 bool File::Open(std::string const& name) {
   Close();
   mFileName = name;
-  std::ifstream in(name.c_str(), std::ios::in | std::ios::binary);
-  if (in.is_open()) Parse(in);
+  int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  std::string text;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok) {
+    char buf[4096];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0)
+      text.append(buf, static_cast<size_t>(n));
+    else if (n == 0)
+      break;
+    else if (errno != EINTR)
+      ok = false;
+  }
+  ::close(fd);
+  if (!ok) return false;
+  std::istringstream in(text);
+  Parse(in);
   return mOpen;
 }
 

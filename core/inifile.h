@@ -287,4 +287,4 @@ std::istream& operator>>(std::istream& in, File& file);
 
 }  // namespace IniFile
 
-#endif
+#endif  // VELMARD_CORE_INIFILE_H

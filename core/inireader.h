@@ -169,4 +169,4 @@ class Reader {
 
 }  // namespace IniFile
 
-#endif
+#endif  // VELMARD_CORE_INIREADER_H

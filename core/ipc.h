@@ -52,4 +52,4 @@ int enable_int(int sig);
 }  // namespace Signal
 }  // namespace IPC
 
-#endif
+#endif  // VELMARD_CORE_IPC_H

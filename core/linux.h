@@ -40,4 +40,4 @@ void SwitchToNonBlockMode();
 // The local time as "%d/%m %H:%M:%S"; nothing when it cannot be read.
 void timestamp(std::ostream& out);
 
-#endif
+#endif  // VELMARD_CORE_LINUX_H

@@ -182,4 +182,4 @@ class Multiplexer {
 
 extern Multiplexer multiplexer;
 
-#endif
+#endif  // VELMARD_CORE_MULTIPLEXER_H

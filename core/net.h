@@ -33,4 +33,4 @@ int hostname(const std::string& name);
 
 }  // namespace Net
 
-#endif
+#endif  // VELMARD_CORE_NET_H

@@ -11,8 +11,8 @@
 
 // Timing accumulator in microseconds of Mux::microseconds(), as unsigned
 // 32-bit differences, so a sample across the clock's wrap is still right.
-// "avg" in the printed form is the latest sample, as the status file has
-// always shown.
+// "avg" in the printed form is the latest sample, not a mean: that is what
+// the status file shows.
 class Measure {
  public:
   constexpr Measure() noexcept {}
@@ -60,4 +60,4 @@ void dump(std::ostream& out);
 
 }  // namespace Profile
 
-#endif
+#endif  // VELMARD_CORE_PROFILE_H

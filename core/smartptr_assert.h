@@ -5,4 +5,4 @@
 [[noreturn]] void SmartPtrAssertion();
 [[noreturn]] void SharedPtrAssertion();
 
-#endif
+#endif  // VELMARD_CORE_SMARTPTR_ASSERT_H

@@ -69,4 +69,4 @@ class SysLogManager {
 // and exit handlers log, after the destructors of ordinary globals have run.
 extern SysLogManager& syslogManager;
 
-#endif
+#endif  // VELMARD_CORE_SYSLOG_H

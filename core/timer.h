@@ -254,4 +254,4 @@ class TimerPoolPlugin {
   bool hooked = false;
 };
 
-#endif
+#endif  // VELMARD_CORE_TIMER_H

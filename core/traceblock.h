@@ -25,4 +25,4 @@ class Block {
 
 }  // namespace Trace
 
-#endif
+#endif  // VELMARD_CORE_TRACEBLOCK_H

@@ -29,4 +29,4 @@ class TraceCtl {
 
 extern TraceCtl traces;
 
-#endif
+#endif  // VELMARD_CORE_TRACES_H

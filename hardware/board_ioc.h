@@ -9,7 +9,8 @@
 // The same number can mean different things on different devices
 // (0x80044301 is the clock select on "/dev/hal" and the trunk close on
 // "/dev/e1-cas"): a request is only meaningful with its device.
-#pragma once
+#ifndef VELMARD_HARDWARE_BOARD_IOC_H
+#define VELMARD_HARDWARE_BOARD_IOC_H
 
 #include <cstdint>
 
@@ -129,3 +130,5 @@ static_assert(board_ioc(IocDir::kNone, 'M', 2, 0) == 0x20004D02u, "none is 1, no
 }  // namespace IocCheck
 
 }  // namespace Hardware
+
+#endif  // VELMARD_HARDWARE_BOARD_IOC_H

@@ -90,4 +90,4 @@ std::ostream& operator<<(std::ostream& out, rtp_ext_attach_session_params const&
 std::ostream& operator<<(std::ostream& out, rtp_ext_init_params const& p);
 std::ostream& operator<<(std::ostream& out, rtp_channel_info const& p);
 
-#endif
+#endif  // VELMARD_HARDWARE_DEVNAMES_H

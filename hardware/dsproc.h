@@ -248,4 +248,4 @@ class DSProcReceiverService : public Event {
 
 }  // namespace Hardware
 
-#endif
+#endif  // VELMARD_HARDWARE_DSPROC_H

@@ -85,4 +85,4 @@ class HDLC : public GenericHDLC {
   std::shared_ptr<unsigned> generation = std::make_shared<unsigned>(0);
 };
 
-#endif
+#endif  // VELMARD_HARDWARE_HDLC_H

@@ -69,4 +69,4 @@ class HwMux {
 // A backtrace of the calling thread on standard output (at most 10 frames).
 void print_trace();
 
-#endif
+#endif  // VELMARD_HARDWARE_HWMUX_H

@@ -198,4 +198,4 @@ class TonecReceiverService : public Event {
 
 }  // namespace Hardware
 
-#endif
+#endif  // VELMARD_HARDWARE_TONEC_H

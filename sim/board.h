@@ -10,7 +10,8 @@
 // One Board per process. Tests drive it in process through this API;
 // velmard-sim also serves it on a control socket (see control commands in
 // sim/README.md), from a thread of its own that also drains the device ends.
-#pragma once
+#ifndef VELMARD_SIM_BOARD_H
+#define VELMARD_SIM_BOARD_H
 
 #include <sys/types.h>
 
@@ -214,3 +215,5 @@ class Board {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_BOARD_H

@@ -1,7 +1,8 @@
 // The clock-select block of "/dev/hal" (request type 'C'): which source
 // clocks the TDM buses (0..3 a trunk, 4 free-running, 5 the external input;
 // any other non-negative code is taken too).
-#pragma once
+#ifndef VELMARD_SIM_BUSCTL_H
+#define VELMARD_SIM_BUSCTL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -32,3 +33,5 @@ class ClockSelect {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_BUSCTL_H

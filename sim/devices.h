@@ -1,5 +1,6 @@
 // The table of modelled devices: one row per device path.
-#pragma once
+#ifndef VELMARD_SIM_DEVICES_H
+#define VELMARD_SIM_DEVICES_H
 
 #include <vector>
 
@@ -10,3 +11,5 @@ namespace sim {
 const std::vector<DeviceModel>& DeviceTable();
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_DEVICES_H

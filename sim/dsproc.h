@@ -3,7 +3,8 @@
 // driver version the daemon asks for (1 unless a test sets another).
 // Requests are journalled decoded ("DSPROC_ENABLE,ts=5,id=3,mask=0x1"); tests
 // push the 24-byte event records the daemon reads.
-#pragma once
+#ifndef VELMARD_SIM_DSPROC_H
+#define VELMARD_SIM_DSPROC_H
 
 #include <cstdint>
 #include <map>
@@ -31,3 +32,5 @@ class Dsproc : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_DSPROC_H

@@ -7,7 +7,8 @@
 // themselves, so a wrong constant in the daemon is refused here. At power-on
 // the four trunks are in sync with nothing counted, which is what a board
 // with healthy lines reports.
-#pragma once
+#ifndef VELMARD_SIM_E1CTL_H
+#define VELMARD_SIM_E1CTL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -141,3 +142,5 @@ class E1Cas : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_E1CTL_H

@@ -8,7 +8,8 @@
 // "disable OUT", "write OUT 0xHH", "read CH 0xHH", "clock CODE",
 // "spi-write CH REG 0xHH"); a request failed by the board ends in
 // " failed ERRNO". A disable of an output already disabled is only counted.
-#pragma once
+#ifndef VELMARD_SIM_HAL_H
+#define VELMARD_SIM_HAL_H
 
 #include <string>
 #include <vector>
@@ -46,3 +47,5 @@ class Hal : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_HAL_H

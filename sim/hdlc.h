@@ -10,7 +10,8 @@
 // Journal: "open CH", "allocate CH MODE W1 W2 W3 W4", "timeslot CH",
 // "tx CH HH HH ..." per frame the daemon wrote, "close CH"; a request the
 // board refused ends in " failed ERRNO".
-#pragma once
+#ifndef VELMARD_SIM_HDLC_H
+#define VELMARD_SIM_HDLC_H
 
 #include <sys/types.h>
 
@@ -65,3 +66,5 @@ class Mcc : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_HDLC_H

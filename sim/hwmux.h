@@ -1,7 +1,8 @@
 // The TDM switch block of "/dev/hal" (requests of type 'M'). Every output
 // channel is disabled, driven with a constant byte, or connected from an
 // input channel; an output nobody has set yet is "unset".
-#pragma once
+#ifndef VELMARD_SIM_HWMUX_H
+#define VELMARD_SIM_HWMUX_H
 
 #include <cstddef>
 #include <cstdint>
@@ -63,3 +64,5 @@ class TdmSwitch {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_HWMUX_H

@@ -1,6 +1,7 @@
 // What the record devices of the board ("/dev/dtmf", "/dev/dsp") share:
 // test words turned into event bytes, broken reads and request faults.
-#pragma once
+#ifndef VELMARD_SIM_RECORDS_H
+#define VELMARD_SIM_RECORDS_H
 
 #include <cctype>
 #include <cerrno>
@@ -96,3 +97,5 @@ inline bool CommonInject(const std::vector<Port*>& ports, const std::vector<std:
 }
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_RECORDS_H

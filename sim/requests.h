@@ -6,7 +6,8 @@
 // Every device answers a request it does not know ENOTTY, a known one whose
 // encoded size is not its record's EINVAL, and a missing record EFAULT, so
 // a wrong request constant in the daemon fails its test.
-#pragma once
+#ifndef VELMARD_SIM_REQUESTS_H
+#define VELMARD_SIM_REQUESTS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -47,3 +48,5 @@ class RequestFaults {
 std::string HexByte(unsigned value);
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_REQUESTS_H

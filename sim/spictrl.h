@@ -1,7 +1,8 @@
 // The SPI block of "/dev/hal" (request type 'B'): the registers of the eight
 // line-interface channels behind the SPI bus. A board built without SPI
 // answers every request of the block ENODEV.
-#pragma once
+#ifndef VELMARD_SIM_SPICTRL_H
+#define VELMARD_SIM_SPICTRL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -46,3 +47,5 @@ class SpiRegisters {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_SPICTRL_H

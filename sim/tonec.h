@@ -3,7 +3,8 @@
 // journalled decoded ("DTMF_DIAL,ts=5,freq1=697,..."), the state they leave
 // is kept per timeslot, and tests push the 16-byte event records the
 // daemon reads.
-#pragma once
+#ifndef VELMARD_SIM_TONEC_H
+#define VELMARD_SIM_TONEC_H
 
 #include <cstdint>
 #include <map>
@@ -40,3 +41,5 @@ class Tonec : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_TONEC_H

@@ -1,7 +1,8 @@
 // The board's hardware watchdog, "/dev/misc/gw-wd": armed by "START", kept
 // quiet by "PING", disarmed by "STOP". The simulated one only keeps the
 // journal of what the daemon wrote; it never resets the process.
-#pragma once
+#ifndef VELMARD_SIM_WATCHDOG_H
+#define VELMARD_SIM_WATCHDOG_H
 
 #include "sim/board.h"
 
@@ -13,3 +14,5 @@ class Watchdog : public Device {
 };
 
 }  // namespace sim
+
+#endif  // VELMARD_SIM_WATCHDOG_H

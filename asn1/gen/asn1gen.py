@@ -858,7 +858,9 @@ class Emitter:
     def run(self):
         m = self.m
         self.h.append("// Generated from %s by asn1gen.py; do not edit." % os.path.basename(m.path))
-        self.h.append("#pragma once")
+        guard = "VELMARD_" + re.sub(r"[^A-Z0-9]", "_", ("%s/%s.h" % (self.gen.include_prefix, m.name)).upper())
+        self.h.append("#ifndef " + guard)
+        self.h.append("#define " + guard)
         self.h.append("")
         self.h.append('#include <string>')
         self.h.append('#include <vector>')
@@ -923,6 +925,8 @@ class Emitter:
             else:
                 self.emit_string_class(a)
         self.h.append("}  // namespace %s" % m.name)
+        self.h.append("")
+        self.h.append("#endif  // " + guard)
         self.c.append("}  // namespace %s" % m.name)
         return "\n".join(self.h) + "\n", "\n".join(self.c) + "\n"
 

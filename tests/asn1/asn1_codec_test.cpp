@@ -328,6 +328,30 @@ TEST(PerDecoder, ObjectIdentifierEndingAtTheEnd) {
   EXPECT_EQ(840u, oid[2]);
   EXPECT_FALSE(perDecode(unhex("04 2a 86 48"), oid));
   EXPECT_FALSE(perDecode(unhex("02 2a 86"), oid));  // cut arc
+  // Arcs are 32 bits: one more is refused, never wrapped.
+  ASSERT_TRUE(perDecode(unhex("06 2a 8f ff ff ff 7f"), oid));
+  EXPECT_EQ(4294967295u, oid[2]);
+  for (const char* tooLong : {"06 2a 90 80 80 80 00", "05 90 80 80 80 50"})
+    EXPECT_FALSE(perDecode(unhex(tooLong), oid)) << tooLong;
+}
+
+TEST(Decoders, NestingIsBounded) {
+  const unsigned bound = ASN1::Visitor::maxNesting;
+  for (int rule : {0, 1, 2, 3}) {  // value notation, BER, PER aligned and unaligned
+    ASN1::CoderEnv env(rule);
+    for (unsigned levels : {bound, bound + 1}) {
+      Nest deep, back;
+      Nest* n = &deep;
+      for (unsigned i = 1; i < levels; ++i) n = &n->select_deeper();
+      n->select_leaf();
+      std::vector<char> in;
+      ASSERT_TRUE(ASN1::encode(deep, &env, std::back_inserter(in)));
+      EXPECT_EQ(levels <= bound, ASN1::decode(in.data(), in.data() + in.size(), &env, back, true));
+    }
+  }
+  // Every bit says "one level more", through the OPTIONAL component.
+  Nest back;
+  EXPECT_FALSE(perDecode(std::vector<char>(65531, '\xff'), back));
 }
 
 TEST(PerDecoder, DecoderDoesNotCheckUpperBound) {

@@ -1,6 +1,7 @@
 // Helpers of the ASN.1 tests: hex octets, so that failures print both sides
 // as octets, PER calls, and values built in one expression for the tables.
-#pragma once
+#ifndef VELMARD_TESTS_ASN1_ASN1_TEST_UTIL_H
+#define VELMARD_TESTS_ASN1_ASN1_TEST_UTIL_H
 
 #include <cstdio>
 #include <algorithm>
@@ -68,3 +69,5 @@ Value with(std::function<void(T&)> fill) {
 }
 
 }  // namespace asn1test
+
+#endif  // VELMARD_TESTS_ASN1_ASN1_TEST_UTIL_H

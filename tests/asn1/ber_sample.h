@@ -1,7 +1,8 @@
 // Builds a sample value of any record: every OPTIONAL component and known
 // extension present, numbers and sizes inside their constraints, CHOICEs
 // selected by a seed so that different seeds reach different alternatives.
-#pragma once
+#ifndef VELMARD_TESTS_ASN1_BER_SAMPLE_H
+#define VELMARD_TESTS_ASN1_BER_SAMPLE_H
 
 #include <algorithm>
 #include <cstdint>
@@ -283,3 +284,5 @@ inline std::vector<SampleCase> messageCases(unsigned seeds) {
 }
 
 }  // namespace codertest
+
+#endif  // VELMARD_TESTS_ASN1_BER_SAMPLE_H

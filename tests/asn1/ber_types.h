@@ -1,6 +1,7 @@
 // Hand-built type records for the BER and value-notation tests: every kind
 // of the runtime, automatic tags throughout, as the generator lays them out.
-#pragma once
+#ifndef VELMARD_TESTS_ASN1_BER_TYPES_H
+#define VELMARD_TESTS_ASN1_BER_TYPES_H
 
 #include <functional>
 #include <memory>
@@ -169,3 +170,5 @@ inline std::vector<char> bytes(std::initializer_list<int> list) {
 using asn1test::hex;
 
 }  // namespace codertest
+
+#endif  // VELMARD_TESTS_ASN1_BER_TYPES_H

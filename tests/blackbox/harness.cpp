@@ -23,6 +23,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/private_mounts.h"
+
 extern char** environ;
 
 namespace blackbox {
@@ -42,11 +44,7 @@ bool NamespaceWorks() {
     const char* shared = getenv("VELMARD_BLACKBOX_SHARED");
     if (shared && std::string(shared) == "1") return false;
     pid_t pid = fork();
-    if (pid == 0) {
-      bool ok = unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-      _exit(ok ? 0 : 1);
-    }
+    if (pid == 0) _exit(unshare(CLONE_NEWNS) == 0 && testsupport::MakeMountsPrivate() ? 0 : 1);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -317,8 +315,7 @@ bool Daemon::Start(const Options& options) {
     if (dup2(in[0], 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) ChildFail("dup2");
     if (isolated) {
       if (unshare(CLONE_NEWNS) != 0) ChildFail("unshare");
-      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        ChildFail("mount private");
+      if (!testsupport::MakeMountsPrivate()) ChildFail("mount private");
       for (auto& m : mounts) {
         struct stat st;
         if (stat(m.second, &st) != 0) mkdir(m.second, 0755);

@@ -1,13 +1,15 @@
 // Black-box test harness: runs the real daemon binary, captures its streams,
 // and keeps the fixed system paths it writes inside temporary folders.
 //
-// Each daemon runs in a private mount namespace of its own where the
-// temporary folders are bind-mounted over "/var/run", "/var/log" and
-// "/usr/local/etc", so tests are
-// hermetic and may run in parallel. Where no namespace can be made the
-// daemon uses the real folders; tests then run one at a time under a lock
+// Each daemon runs in a private mount namespace of its own (in a chroot
+// too) where the temporary folders are bind-mounted over "/var/run",
+// "/var/log" and "/usr/local/etc", so tests are hermetic and may run in
+// parallel. Where no namespace can be made the daemon uses the real
+// folders; CTest then runs these tests one at a time (RESOURCE_LOCK, see
+// tests/blackbox/CMakeLists.txt), a lock file keeps direct runs apart too,
 // and the files are removed afterwards.
-#pragma once
+#ifndef VELMARD_TESTS_BLACKBOX_HARNESS_H
+#define VELMARD_TESTS_BLACKBOX_HARNESS_H
 
 #include <sys/types.h>
 
@@ -194,3 +196,5 @@ class SimControl {
 };
 
 }  // namespace blackbox
+
+#endif  // VELMARD_TESTS_BLACKBOX_HARNESS_H

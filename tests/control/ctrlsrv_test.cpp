@@ -270,6 +270,21 @@ TEST_F(ServerTest, DelayedSuccessCarriesItsOwnCommandsSequence) {
   EXPECT_EQ(DrainText(), (std::vector<std::string>{Ok("none", "6"), Ok("7", "5")}));
 }
 
+TEST_F(ServerTest, LateAnswerOfAnEndedConnectionIsDropped) {
+  FakeService& s = Add(Delay);
+  server.OnMessage(lgcptest::Command(lgcptest::kDestroy, 7, 5));
+  server.OnDisconnect();  // the controller leaves and comes back
+  server.OnConnect();
+  testing::internal::CaptureStderr();
+  s.delayedSuccess(5, s.token);
+  EXPECT_EQ("ctrl [" + pair->peerAddr.GetString() +
+                "]: late answer for slot 5 dropped: its controller is gone.\n",
+            testing::internal::GetCapturedStderr());
+  server.OnMessage(lgcptest::Command(lgcptest::kDestroy, 8, 6));
+  s.delayedSuccess(6, s.token);
+  EXPECT_EQ(DrainText(), std::vector<std::string>{Ok("8", "6")});
+}
+
 TEST_F(ServerTest, SignalsReachEveryOtherServiceFirst) {
   FakeService& a = Add(nullptr, "a");
   FakeService& b = Add(nullptr, "b");

@@ -206,6 +206,21 @@ TEST_F(AcceptorTest, ClientArrivingWhileCloseIsPendingIsServed) {
   EXPECT_EQ(Hex(body), "6F 6B");
 }
 
+TEST_F(AcceptorTest, ControllerReconnectingAtOnceIsServed) {
+  // The old connection's end and the newcomer come in one pass, and the
+  // listener is polled first.
+  Fd first = ConnectTo(port);
+  ASSERT_TRUE(Connected());
+  first.close();
+  Fd second = ConnectTo(port);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Connected(2));
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("refuse"), std::string::npos);
+  acceptor->Send("ok", 2);
+  std::vector<unsigned char> body;
+  ASSERT_TRUE(ReadFrame(second.get(), body));
+}
+
 TEST_F(AcceptorTest, SendOutsideConnectedIsDropped) {
   testing::internal::CaptureStderr();
   acceptor->Send("x", 1);

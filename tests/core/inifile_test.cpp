@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -109,6 +111,27 @@ TEST_F(IniFileDisk, OpenReadsRawBytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "[b]\nk=2\n";
   EXPECT_TRUE(f.Open(path));
   EXPECT_EQ("b@1{k=[\"2\"@2]}", Model(f));
+}
+
+TEST_F(IniFileDisk, OnlyARegularFileIsReadWithoutBlocking) {
+  mkdir((dir + "/dir").c_str(), 0755);
+  mkfifo((dir + "/fifo").c_str(), 0644);  // no writer: open(2) alone would wait
+  symlink("/dev/zero", (dir + "/zero").c_str());
+  std::ofstream(dir + "/mode0") << "[s]\nk=1\n";
+  chmod((dir + "/mode0").c_str(), 0);
+  pid_t pid = fork();
+  if (pid == 0) {  // root reads a file of mode 0 all the same: read as nobody
+    if (geteuid() == 0 && (chmod(dir.c_str(), 0755) != 0 || setuid(65534) != 0)) _exit(99);
+    int opened = 0;  // a bit for each path read
+    for (const char* name : {"/dir", "/fifo", "/zero", "/mode0"}) {
+      IniFile::File f;
+      opened = opened * 2 + (f.Open(dir + name) || f.count() != 0);
+    }
+    _exit(opened);
+  }
+  int status = -1;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_EQ(0, status);
 }
 
 TEST_F(IniFileDisk, MissingFileIsNotOpenAndEmpty) {

@@ -24,6 +24,7 @@
 
 #include "core/ipc.h"
 #include "core/timer.h"
+#include "tests/private_mounts.h"
 
 namespace {
 
@@ -538,8 +539,7 @@ bool RunWithWatchdogFile(rlim_t sizeLimit, std::string* stderrText, std::string*
   pid_t pid = ::fork();
   if (pid == 0) {
     ::close(out[0]);
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (::unshare(CLONE_NEWNS) != 0 || !testsupport::MakeMountsPrivate() ||
         ::mount("none", "/dev", "tmpfs", 0, nullptr) != 0 || ::mkdir("/dev/misc", 0755) != 0)
       ::_exit(77);
     int wd = ::open("/dev/misc/gw-wd", O_CREAT | O_WRONLY, 0644);

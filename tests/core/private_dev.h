@@ -21,6 +21,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/private_mounts.h"
+
 namespace testing_private_dev {
 
 int const kSkip = 77;
@@ -33,7 +35,7 @@ inline int InPrivateDev(std::function<void()> const& body, bool withNull = false
   pid_t pid = fork();
   if (pid == 0) {
     if (unshare(CLONE_NEWNS) != 0) _exit(kSkip);
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(kSkip);
+    if (!testsupport::MakeMountsPrivate()) _exit(kSkip);
     char tmpl[] = "/tmp/private_dev.XXXXXX";
     if (!mkdtemp(tmpl)) _exit(kSkip);
     // Built aside, then laid over /dev with its submounts.
@@ -99,4 +101,4 @@ inline std::string Recv(int fd, int ms = 5000) {
 // passes whole.
 #define RUN_ISOLATED(...) RUN_ISOLATED_WITH((__VA_ARGS__), false)
 
-#endif
+#endif  // VELMARD_TESTS_CORE_PRIVATE_DEV_H

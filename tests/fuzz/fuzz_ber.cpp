@@ -10,20 +10,18 @@
 #include "asn1/coder_env.h"
 #include "tests/asn1/ber_types.h"
 #include "testmod/TESTMOD.h"
-#ifdef VELMARD_FUZZ_MESSAGES
 #include "asn1/modules/LGCP.h"
 #include "asn1/modules/MON.h"
 #include "asn1/modules/VORNGW.h"
-#endif
 
 namespace {
 
 const void* const roots[] = {
-    &codertest::topInfo,     &codertest::kindsInfo,      &codertest::outerInfo,
-    &codertest::ownInfo,     &TESTMOD::Message::theInfo, &TESTMOD::Extended::theInfo,
-#ifdef VELMARD_FUZZ_MESSAGES
-    &LGCP::Message::theInfo, &MON::Message::theInfo,     &VORNGW::ProtoVornPackets::theInfo,
-#endif
+    &codertest::topInfo,        &codertest::kindsInfo,
+    &codertest::outerInfo,      &codertest::ownInfo,
+    &TESTMOD::Message::theInfo, &TESTMOD::Extended::theInfo,
+    &TESTMOD::Nest::theInfo,    &LGCP::Message::theInfo,
+    &MON::Message::theInfo,     &VORNGW::ProtoVornPackets::theInfo,
 };
 
 typedef std::unique_ptr<ASN1::AbstractData> Value;

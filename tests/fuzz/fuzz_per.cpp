@@ -11,19 +11,15 @@
 #include "asn1/coder_env.h"
 #include "asn1/per.h"
 #include "testmod/TESTMOD.h"
-#ifdef VELMARD_FUZZ_MESSAGES
 #include "asn1/modules/LGCP.h"
 #include "asn1/modules/MON.h"
-#endif
 
 namespace {
 
 const void* const roots[] = {
-    &TESTMOD::Message::theInfo,  &TESTMOD::Pdu::theInfo,
-    &TESTMOD::Extended::theInfo, &TESTMOD::Growing::theInfo,
-#ifdef VELMARD_FUZZ_MESSAGES
-    &LGCP::Message::theInfo,     &MON::Message::theInfo,
-#endif
+    &TESTMOD::Message::theInfo, &TESTMOD::Pdu::theInfo,  &TESTMOD::Extended::theInfo,
+    &TESTMOD::Growing::theInfo, &TESTMOD::Nest::theInfo, &LGCP::Message::theInfo,
+    &MON::Message::theInfo,
 };
 
 void exercise(const void* info, const char* data, std::size_t size, int rule) {

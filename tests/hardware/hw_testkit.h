@@ -1,6 +1,7 @@
 // Shared by the hardware tests: the simulated board's journals and captured
 // log streams.
-#pragma once
+#ifndef VELMARD_TESTS_HARDWARE_HW_TESTKIT_H
+#define VELMARD_TESTS_HARDWARE_HW_TESTKIT_H
 
 #include <iostream>
 #include <sstream>
@@ -36,3 +37,5 @@ struct Capture {
 };
 
 }  // namespace hwtest
+
+#endif  // VELMARD_TESTS_HARDWARE_HW_TESTKIT_H

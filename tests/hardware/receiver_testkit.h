@@ -1,6 +1,7 @@
 // The simulated tone and DSP devices seen from a test: decoded journals,
 // control words, and a frozen loop clock for the receivers' timers.
-#pragma once
+#ifndef VELMARD_TESTS_HARDWARE_RECEIVER_TESTKIT_H
+#define VELMARD_TESTS_HARDWARE_RECEIVER_TESTKIT_H
 
 #include <gtest/gtest.h>
 
@@ -55,3 +56,5 @@ class FrozenClock : public ::testing::Test {
 };
 
 }  // namespace receiver_testkit
+
+#endif  // VELMARD_TESTS_HARDWARE_RECEIVER_TESTKIT_H

@@ -1,5 +1,6 @@
 // MON messages as an SNMP agent reads and answers them (PER aligned).
-#pragma once
+#ifndef VELMARD_TESTS_MONITORING_MON_TESTKIT_H
+#define VELMARD_TESTS_MONITORING_MON_TESTKIT_H
 
 #include <iterator>
 
@@ -33,3 +34,5 @@ inline std::vector<unsigned char> PingAnswer() {
 }
 
 }  // namespace montest
+
+#endif  // VELMARD_TESTS_MONITORING_MON_TESTKIT_H
