@@ -113,7 +113,7 @@ class PERDecoder : public Visitor {
   // Building blocks.
   bool decodeSingleBit(bool& bit);
   bool decodeMultiBit(unsigned nBits, std::uint32_t& value);
-  bool decodeBitMap(std::vector<unsigned char>& octets, unsigned nBits);
+  bool decodeBitMap(SEQUENCE::BitMap::Octets& octets, unsigned nBits);
   // Copies at most the octets left; returns how many it copied.
   std::size_t decodeBlock(char* data, std::size_t n);
   int decodeUnsigned(std::int64_t lb, std::int64_t ub, std::int64_t& v);
