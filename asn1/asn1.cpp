@@ -11,99 +11,6 @@
 namespace ASN1 {
 
 unsigned MaximumArraySize = 128;
-
-// ---------------------------------------------------------------------------
-// Recycled blocks.
-
-namespace detail {
-
-namespace {
-
-constexpr std::size_t kGrain = 16;
-constexpr std::size_t kBins = recycledMax / kGrain;
-// Enough for the values of a few messages in flight; beyond that a freed
-// block goes back to the heap.
-constexpr unsigned kKeep = 64;
-
-struct FreeBlock {
-  FreeBlock* next;
-};
-
-// Trivially destructible, so it stays usable while the thread (or the
-// program) tears down its other objects; `closed` then sends every block to
-// the heap.
-struct Bins {
-  FreeBlock* head[kBins];
-  unsigned count[kBins];
-  bool registered;
-  bool closed;
-};
-thread_local Bins bins;
-
-void drain() {
-  for (std::size_t i = 0; i < kBins; ++i) {
-    while (FreeBlock* b = bins.head[i]) {
-      bins.head[i] = b->next;
-      ::operator delete(b);
-    }
-    bins.count[i] = 0;
-  }
-}
-
-// Gives the kept blocks back to the heap when the thread ends.
-struct Reaper {
-  ~Reaper() {
-    bins.closed = true;
-    drain();
-  }
-};
-thread_local Reaper reaper;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kRecycle = false;
-#else
-constexpr bool kRecycle = true;
-#endif
-
-}  // namespace
-
-void* recycledAlloc(std::size_t n) {
-  if (!kRecycle || n == 0 || n > recycledMax) return ::operator new(n);
-  std::size_t bin = (n - 1) / kGrain;
-  if (FreeBlock* b = bins.head[bin]) {
-    bins.head[bin] = b->next;
-    --bins.count[bin];
-    return b;
-  }
-  // Every block of a bin has the bin's full size, whichever size asked.
-  return ::operator new((bin + 1) * kGrain);
-}
-
-void recycledFree(void* p, std::size_t n) noexcept {
-  if (!p) return;
-  if (!kRecycle || n == 0 || n > recycledMax || bins.closed) {
-    ::operator delete(p);
-    return;
-  }
-  std::size_t bin = (n - 1) / kGrain;
-  if (bins.count[bin] >= kKeep) {
-    ::operator delete(p);
-    return;
-  }
-  if (!bins.registered) {
-    bins.registered = true;
-    // The first use builds the reaper, whose destructor empties the lists
-    // when the thread ends.
-    Reaper* r = &reaper;
-    asm volatile("" : : "r"(r));
-  }
-  FreeBlock* b = static_cast<FreeBlock*>(p);
-  b->next = bins.head[bin];
-  bins.head[bin] = b;
-  ++bins.count[bin];
-}
-
-}  // namespace detail
 unsigned MaximumStringSize = 16384;
 
 unsigned CountBits(unsigned v) {
@@ -619,23 +526,12 @@ void SEQUENCE::BitMap::resize(unsigned nBits) {
   totalBits = nBits;
 }
 
-bool SEQUENCE::BitMap::operator[](unsigned bit) const {
-  if (bit >= totalBits) return false;
-  return (bitData[bit / 8] >> (7 - bit % 8)) & 1;
-}
-
 void SEQUENCE::BitMap::set(unsigned bit) {
   if (bit < totalBits) bitData[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
 }
 
 void SEQUENCE::BitMap::clear(unsigned bit) {
   if (bit < totalBits) bitData[bit / 8] &= static_cast<unsigned char>(~(0x80 >> (bit % 8)));
-}
-
-bool SEQUENCE::BitMap::any() const {
-  for (unsigned char b : bitData)
-    if (b) return true;
-  return false;
 }
 
 void SEQUENCE::BitMap::swap(BitMap& o) {
@@ -708,11 +604,6 @@ int SEQUENCE::getFieldId(unsigned index) const {
 AbstractData* SEQUENCE::createField(unsigned index) {
   if (!fields[index]) fields[index] = AbstractData::create(info()->fieldInfos[index]);
   return fields[index];
-}
-
-bool SEQUENCE::hasOptionalField(unsigned id) const {
-  if (id < optionalFields.size()) return optionalFields[id];
-  return extensionMap_[id - optionalFields.size()];
 }
 
 void SEQUENCE::includeOptionalField(unsigned id, unsigned index) {

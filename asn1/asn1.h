@@ -15,6 +15,8 @@
 
 #include <boost/cast.hpp>
 
+#include "core/recycle.h"
+
 namespace ASN1 {
 
 class AbstractData;
@@ -53,41 +55,19 @@ unsigned CountBits(unsigned v);
 int lexicographic_compare_bytes(const char* b1, const char* e1, const char* b2, const char* e2);
 
 namespace detail {
-// Every message decoded or built makes and drops a handful of value objects
-// and the small vectors inside them. Blocks of up to recycledMax octets are
-// kept, once freed, on short per-thread lists by size and handed out again,
-// so steady traffic seldom reaches the heap. Under AddressSanitizer every
-// block goes straight back to the heap, so a use after free is still seen.
-constexpr std::size_t recycledMax = 256;
-void* recycledAlloc(std::size_t n);
-void recycledFree(void* p, std::size_t n) noexcept;
-
-// Per-class allocation hook of the value classes.
+// Per-class allocation hook of the value classes. Every message decoded or
+// built makes and drops a handful of value objects, so their blocks are
+// recycled (see core/recycle.h).
 template <class T>
 class Allocator {
  public:
-  static void* operator new(std::size_t n) { return recycledAlloc(n); }
-  static void operator delete(void* p, std::size_t n) noexcept { recycledFree(p, n); }
+  static void* operator new(std::size_t n) { return Recycle::take(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { Recycle::give(p, n); }
 };
 
 // The same blocks for the containers inside a value.
 template <class T>
-struct RecyclingAllocator {
-  typedef T value_type;
-  RecyclingAllocator() noexcept {}
-  template <class U>
-  RecyclingAllocator(const RecyclingAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return static_cast<T*>(recycledAlloc(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t n) noexcept { recycledFree(p, n * sizeof(T)); }
-  template <class U>
-  bool operator==(const RecyclingAllocator<U>&) const noexcept {
-    return true;
-  }
-  template <class U>
-  bool operator!=(const RecyclingAllocator<U>&) const noexcept {
-    return false;
-  }
-};
+using RecyclingAllocator = Recycle::Allocator<T>;
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
@@ -701,10 +681,17 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     BitMap() : totalBits(0) {}
     unsigned size() const { return totalBits; }
     void resize(unsigned nBits);
-    bool operator[](unsigned bit) const;
+    bool operator[](unsigned bit) const {
+      if (bit >= totalBits) return false;
+      return (bitData[bit / 8] >> (7 - bit % 8)) & 1;
+    }
     void set(unsigned bit);
     void clear(unsigned bit);
-    bool any() const;
+    bool any() const {
+      for (unsigned char b : bitData)
+        if (b) return true;
+      return false;
+    }
     void swap(BitMap& o);
     typedef std::vector<unsigned char, detail::RecyclingAllocator<unsigned char>> Octets;
     Octets& data() { return bitData; }
@@ -737,7 +724,10 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   // The field object, created from its record when it does not exist yet.
   AbstractData* createField(unsigned index);
 
-  bool hasOptionalField(unsigned id) const;
+  bool hasOptionalField(unsigned id) const {
+    if (id < optionalFields.size()) return optionalFields[id];
+    return extensionMap_[id - optionalFields.size()];
+  }
   void includeOptionalField(unsigned id, unsigned index);
   void removeOptionalField(unsigned id);
 
@@ -775,7 +765,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 
 class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
  public:
-  typedef std::vector<AbstractData*> Container;
+  typedef std::vector<AbstractData*, detail::RecyclingAllocator<AbstractData*>> Container;
 
   explicit SEQUENCE_OF_Base(const void* info) : ConstrainedObject(info) {}
   SEQUENCE_OF_Base(const SEQUENCE_OF_Base& other);
