@@ -9,9 +9,8 @@ namespace {
 
 // Least k with 2^k >= range (range >= 1).
 unsigned bitsFor(std::uint64_t range) {
-  unsigned k = 0;
-  while (k < 64 && (std::uint64_t(1) << k) < range) ++k;
-  return k;
+  if (range <= 1) return 0;
+  return 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
 }
 
 std::int64_t lowerOf(const ConstrainedInfo& c) {
@@ -59,7 +58,7 @@ bool charactersAsCodes(const StringInfo& si, unsigned b) {
 
 // Fills the open octet first, then writes whole octets, then opens the last
 // one: at most five octets per call, each pushed once.
-void PEREncoder::encodeMultiBit(std::uint32_t value, unsigned nBits) {
+void PEREncoder::encodeBits(std::uint32_t value, unsigned nBits) {
   if (nBits == 0) return;
   std::vector<char>& out = *out_;
   std::uint32_t v = nBits >= 32 ? value : value & ((std::uint32_t(1) << nBits) - 1);
@@ -457,7 +456,7 @@ bool PERDecoder::decodeSingleBit(bool& bit) {
 
 // The rest of the current octet, then whole octets, then the top of the
 // last one: at most five octet reads per call.
-bool PERDecoder::decodeMultiBit(unsigned nBits, std::uint32_t& value) {
+bool PERDecoder::decodeBits(unsigned nBits, std::uint32_t& value) {
   // Callers that have checked the bits left read on without testing the
   // result; a refused read still gives them a defined value.
   value = 0;

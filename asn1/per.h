@@ -49,7 +49,17 @@ class PEREncoder : public ConstVisitor {
 
   // Building blocks.
   void encodeSingleBit(bool value) { encodeMultiBit(value ? 1 : 0, 1); }
-  void encodeMultiBit(std::uint32_t value, unsigned nBits);
+  void encodeMultiBit(std::uint32_t value, unsigned nBits) {
+    // Most fields are a few bits that fit in the open octet.
+    if (freeBits_ != 8 && nBits < freeBits_) {
+      freeBits_ = static_cast<unsigned short>(freeBits_ - nBits);
+      unsigned bits = value & ((1u << nBits) - 1);
+      out_->back() =
+          static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << freeBits_));
+      return;
+    }
+    encodeBits(value, nBits);
+  }
   void encodeBitMap(const unsigned char* octets, unsigned nBits);
   void encodeBlock(const char* data, std::size_t n);
   void encodeByte(unsigned char octet);
@@ -66,6 +76,7 @@ class PEREncoder : public ConstVisitor {
   bool encodeOpenOctets(const char* data, std::size_t n);
 
  private:
+  void encodeBits(std::uint32_t value, unsigned nBits);
   bool encodeUnconstrainedInteger(int value);
 
   std::vector<char>* out_;
@@ -112,7 +123,15 @@ class PERDecoder : public Visitor {
 
   // Building blocks.
   bool decodeSingleBit(bool& bit);
-  bool decodeMultiBit(unsigned nBits, std::uint32_t& value);
+  bool decodeMultiBit(unsigned nBits, std::uint32_t& value) {
+    // Most fields are a few bits inside the current octet.
+    if (nBits < bitsLeft_ && pos_ < end_) {
+      bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - nBits);
+      value = (static_cast<unsigned char>(*pos_) >> bitsLeft_) & ((1u << nBits) - 1);
+      return true;
+    }
+    return decodeBits(nBits, value);
+  }
   bool decodeBitMap(SEQUENCE::BitMap::Octets& octets, unsigned nBits);
   // Copies at most the octets left; returns how many it copied.
   std::size_t decodeBlock(char* data, std::size_t n);
@@ -126,6 +145,7 @@ class PERDecoder : public Visitor {
   std::size_t octetsLeft() const { return static_cast<std::size_t>(end_ - pos_); }
 
  private:
+  bool decodeBits(unsigned nBits, std::uint32_t& value);
   // Reads an open-type length, checks that its octets are all there and
   // gives the position just past them.
   bool decodeOpenTypeEnd(const char*& mark);
