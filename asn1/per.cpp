@@ -71,15 +71,18 @@ void PEREncoder::encodeBits(std::uint32_t value, unsigned nBits) {
     freeBits_ = static_cast<unsigned short>(freeBits_ - take);
     if (freeBits_ == 0) freeBits_ = 8;
     nBits = rest;
+    if (nBits == 0) return;
   }
-  while (nBits >= 8) {
-    nBits -= 8;
-    out.push_back(static_cast<char>(v >> nBits));
-  }
-  if (nBits) {
-    out.push_back(static_cast<char>(v << (8 - nBits)));
-    freeBits_ = static_cast<unsigned short>(8 - nBits);
-  }
+  // The octets left, written in one go: the last one open when the field
+  // ends inside it.
+  unsigned octets = (nBits + 7) / 8;
+  std::size_t at = out.size();
+  out.resize(at + octets);
+  char* p = out.data() + at;
+  std::uint64_t aligned = std::uint64_t(v) << (8 * octets - nBits);
+  for (unsigned i = octets; i-- > 0;) *p++ = static_cast<char>(aligned >> (8 * i));
+  freeBits_ = static_cast<unsigned short>(8 * octets - nBits);
+  if (freeBits_ == 0) freeBits_ = 8;
 }
 
 void PEREncoder::encodeBitMap(const unsigned char* octets, unsigned nBits) {
@@ -229,8 +232,13 @@ bool PEREncoder::encodeUnconstrainedInteger(int value) {
   else
     bits = bitsFor(static_cast<std::uint64_t>(-v)) + 1;
   unsigned c = (bits + 7) / 8;
-  if (!encodeLength(c, 0, UnboundedLength)) return false;
-  encodeMultiBit(static_cast<std::uint32_t>(value), 8 * c);
+  // A length without upper bound: aligned, and one octet for 1 to 4; then
+  // the c octets of the value, most significant first.
+  byteAlign();
+  std::vector<char>& out = *out_;
+  out.push_back(static_cast<char>(c));
+  for (unsigned i = c; i-- > 0;)
+    out.push_back(static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i)));
   return true;
 }
 

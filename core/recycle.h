@@ -17,8 +17,9 @@ namespace Recycle {
 constexpr std::size_t largest = 256;
 // Size classes are this many octets apart.
 constexpr std::size_t grain = 16;
-// Blocks kept per size class; further ones go back to the heap.
-constexpr unsigned keep = 64;
+// Blocks kept per size class (a decoded radio packet list holds a hundred
+// values of one class); further ones go back to the heap.
+constexpr unsigned keep = 256;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELMARD_RECYCLE_OFF 1
