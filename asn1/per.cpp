@@ -73,14 +73,11 @@ void PEREncoder::encodeBits(std::uint32_t value, unsigned nBits) {
     nBits = rest;
     if (nBits == 0) return;
   }
-  // The octets left, written in one go: the last one open when the field
-  // ends inside it.
+  // The octets left, most significant first: the last one open when the
+  // field ends inside it.
   unsigned octets = (nBits + 7) / 8;
-  std::size_t at = out.size();
-  out.resize(at + octets);
-  char* p = out.data() + at;
   std::uint64_t aligned = std::uint64_t(v) << (8 * octets - nBits);
-  for (unsigned i = octets; i-- > 0;) *p++ = static_cast<char>(aligned >> (8 * i));
+  for (unsigned i = octets; i-- > 0;) out.push_back(static_cast<char>(aligned >> (8 * i)));
   freeBits_ = static_cast<unsigned short>(8 * octets - nBits);
   if (freeBits_ == 0) freeBits_ = 8;
 }

@@ -50,12 +50,17 @@ class PEREncoder : public ConstVisitor {
   // Building blocks.
   void encodeSingleBit(bool value) { encodeMultiBit(value ? 1 : 0, 1); }
   void encodeMultiBit(std::uint32_t value, unsigned nBits) {
-    // Most fields are a few bits that fit in the open octet.
-    if (freeBits_ != 8 && nBits < freeBits_) {
+    // Most fields are a few bits that fit in the open octet, or one octet.
+    if (freeBits_ != 8 && nBits <= freeBits_) {
       freeBits_ = static_cast<unsigned short>(freeBits_ - nBits);
       unsigned bits = value & ((1u << nBits) - 1);
       out_->back() =
           static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << freeBits_));
+      if (freeBits_ == 0) freeBits_ = 8;
+      return;
+    }
+    if (freeBits_ == 8 && nBits == 8) {
+      out_->push_back(static_cast<char>(value));
       return;
     }
     encodeBits(value, nBits);
@@ -124,10 +129,15 @@ class PERDecoder : public Visitor {
   // Building blocks.
   bool decodeSingleBit(bool& bit);
   bool decodeMultiBit(unsigned nBits, std::uint32_t& value) {
-    // Most fields are a few bits inside the current octet.
-    if (nBits < bitsLeft_ && pos_ < end_) {
-      bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - nBits);
-      value = (static_cast<unsigned char>(*pos_) >> bitsLeft_) & ((1u << nBits) - 1);
+    // Most fields are a few bits inside the current octet, or one octet.
+    if (nBits <= bitsLeft_ && pos_ < end_) {
+      unsigned left = bitsLeft_ - nBits;
+      value = (static_cast<unsigned char>(*pos_) >> left) & ((1u << nBits) - 1);
+      if (left == 0) {
+        ++pos_;
+        left = 8;
+      }
+      bitsLeft_ = static_cast<unsigned short>(left);
       return true;
     }
     return decodeBits(nBits, value);
