@@ -4,9 +4,14 @@
 //
 //   BM_PingRoundTrip/floor, /daemon  one ping, wait for its answer
 //                                    (median_us, p99_us, ratio_to_floor)
-//   BM_PipelinedPings/floor, /daemon 256 pings in one write, then every
+//   BM_PipelinedPings/floor, /floor_process, /daemon
+//                                    256 pings in one write, then every
 //                                    answer (items_per_second, rate_vs_floor:
-//                                    the daemon's rate over the floor's)
+//                                    the daemon's rate over the floor's;
+//                                    rate_vs_process_floor: the same against
+//                                    the floor run as a separate process;
+//                                    server_cpu_us_per_answer: CPU time of
+//                                    the serving task per answer)
 //
 // Beside each daemon figure, allocs_per_answer: the heap allocations the
 // daemon made per answer while the benchmark ran.
@@ -162,6 +167,19 @@ int ListenLoopback(int& port) {
   return l;
 }
 
+// Nanoseconds a task has run on a CPU, from the scheduler's own account
+// ("/proc/<pid>/schedstat", or "/proc/self/task/<tid>/schedstat" for a
+// thread): unlike the rates, it does not depend on what else the machine
+// runs. 0 when unknown.
+double CpuNs(std::string const& schedstat) {
+  FILE* f = std::fopen(schedstat.c_str(), "r");
+  if (!f) return 0;
+  unsigned long long ns = 0;
+  if (std::fscanf(f, "%llu", &ns) != 1) ns = 0;
+  std::fclose(f);
+  return double(ns);
+}
+
 // Reads TPKT frames and counts the success answers among them; the
 // daemon's own signals (trunk status every second) are skipped.
 class AnswerReader {
@@ -199,22 +217,43 @@ class AnswerReader {
 
 // The floor: answers every complete frame with the success frame, one write
 // per answer as the daemon does, with nothing else in the way.
+// It runs as a thread of this process, or, to show what a separate process
+// costs by itself, as a forked child like the daemon.
 class FloorServer {
  public:
-  FloorServer() {
+  explicit FloorServer(bool process = false) {
     listen_ = ListenLoopback(port_);
-    thread_ = std::thread([this] { Serve(); });
+    if (!process) {
+      thread_ = std::thread([this] { Serve(); });
+      return;
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      Serve();
+      _exit(0);
+    }
   }
   ~FloorServer() {
-    ::shutdown(listen_, SHUT_RDWR);
-    if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
-    thread_.join();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    } else {
+      ::shutdown(listen_, SHUT_RDWR);
+      if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+      thread_.join();
+    }
     ::close(listen_);
   }
   int port() const { return port_; }
+  std::string schedstat() const {
+    if (pid_ > 0) return "/proc/" + std::to_string(pid_) + "/schedstat";
+    return "/proc/self/task/" + std::to_string(tid_.load()) + "/schedstat";
+  }
 
  private:
   void Serve() {
+    tid_ = pid_t(::gettid());
     int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) return;
     int one = 1;
@@ -242,6 +281,8 @@ class FloorServer {
 
   int listen_ = -1;
   int port_ = 0;
+  pid_t pid_ = -1;
+  std::atomic<pid_t> tid_{0};
   std::atomic<int> client_{-1};
   std::thread thread_;
 };
@@ -306,6 +347,7 @@ class RunningDaemon {
     }
   }
   int fd() const { return fd_; }
+  std::string schedstat() const { return "/proc/" + std::to_string(pid_) + "/schedstat"; }
 
  private:
   std::string root_;
@@ -317,33 +359,36 @@ class RunningDaemon {
 struct Target {
   int fd = -1;
   AnswerReader* reader = nullptr;
+  std::string schedstat;  // of the serving task
 };
 
-FloorServer* floorServer = nullptr;
+enum Kind { kFloor, kFloorProcess, kDaemon };
+
+FloorServer* floorServers[2] = {nullptr, nullptr};
 RunningDaemon* daemonProcess = nullptr;
 double floorMedianUs = 0;
-double floorRate = 0;
+double floorRate[2] = {0, 0};
 
-Target Connect(bool daemon) {
-  static int floorFd = -1;
-  static AnswerReader* floorReader = nullptr;
+Target Connect(Kind kind) {
+  static int floorFd[2] = {-1, -1};
+  static AnswerReader* floorReader[2] = {nullptr, nullptr};
   static AnswerReader* daemonReader = nullptr;
-  if (daemon) {
+  if (kind == kDaemon) {
     if (!daemonProcess) daemonProcess = new RunningDaemon;
     if (!daemonReader && daemonProcess->fd() >= 0)
       daemonReader = new AnswerReader(daemonProcess->fd());
-    return {daemonProcess->fd(), daemonReader};
+    return {daemonProcess->fd(), daemonReader, daemonProcess->schedstat()};
   }
-  if (!floorServer) {
-    floorServer = new FloorServer;
-    floorFd = Loopback(floorServer->port());
-    floorReader = new AnswerReader(floorFd);
+  if (!floorServers[kind]) {
+    floorServers[kind] = new FloorServer(kind == kFloorProcess);
+    floorFd[kind] = Loopback(floorServers[kind]->port());
+    floorReader[kind] = new AnswerReader(floorFd[kind]);
   }
-  return {floorFd, floorReader};
+  return {floorFd[kind], floorReader[kind], floorServers[kind]->schedstat()};
 }
 
 void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
-  Target t = Connect(daemon);
+  Target t = Connect(daemon ? kDaemon : kFloor);
   if (t.fd < 0) {
     state.SkipWithError("no connection to the server");
     return;
@@ -370,8 +415,8 @@ void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
   if (daemon) state.counters["allocs_per_answer"] = double(allocs) / double(state.iterations());
 }
 
-void BM_PipelinedPings(benchmark::State& state, bool daemon) {
-  Target t = Connect(daemon);
+void BM_PipelinedPings(benchmark::State& state, Kind kind) {
+  Target t = Connect(kind);
   if (t.fd < 0) {
     state.SkipWithError("no connection to the server");
     return;
@@ -379,6 +424,7 @@ void BM_PipelinedPings(benchmark::State& state, bool daemon) {
   std::vector<unsigned char> batch;
   for (int i = 0; i < kPipelined; ++i) batch.insert(batch.end(), kPing, kPing + sizeof kPing);
   std::uint64_t allocsBefore = daemonAllocs();
+  double cpuBefore = CpuNs(t.schedstat);
   auto start = Clock::now();
   for (auto _ : state) {
     if (!WriteAll(t.fd, batch.data(), batch.size()) || !t.reader->Await(kPipelined)) {
@@ -390,18 +436,26 @@ void BM_PipelinedPings(benchmark::State& state, bool daemon) {
   std::uint64_t allocs = daemonAllocs() - allocsBefore;
   double rate = double(state.iterations()) * kPipelined / seconds;
   state.SetItemsProcessed(int64_t(state.iterations()) * kPipelined);
-  if (!daemon) floorRate = rate;
-  if (daemon && rate > 0 && floorRate > 0) state.counters["rate_vs_floor"] = rate / floorRate;
-  if (daemon)
-    state.counters["allocs_per_answer"] =
-        double(allocs) / (double(state.iterations()) * kPipelined);
+  double cpu = CpuNs(t.schedstat) - cpuBefore;
+  if (cpuBefore > 0 && cpu > 0)
+    state.counters["server_cpu_us_per_answer"] =
+        cpu / 1000 / (double(state.iterations()) * kPipelined);
+  if (kind != kDaemon) {
+    floorRate[kind] = rate;
+    return;
+  }
+  if (rate > 0 && floorRate[kFloor] > 0) state.counters["rate_vs_floor"] = rate / floorRate[kFloor];
+  if (rate > 0 && floorRate[kFloorProcess] > 0)
+    state.counters["rate_vs_process_floor"] = rate / floorRate[kFloorProcess];
+  state.counters["allocs_per_answer"] = double(allocs) / (double(state.iterations()) * kPipelined);
 }
 
-// Floor first, so the daemon's run can report its ratio.
+// Floors first, so the daemon's run can report its ratios.
 BENCHMARK_CAPTURE(BM_PingRoundTrip, floor, false)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PingRoundTrip, daemon, true)->UseRealTime();
-BENCHMARK_CAPTURE(BM_PipelinedPings, floor, false)->UseRealTime();
-BENCHMARK_CAPTURE(BM_PipelinedPings, daemon, true)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, floor, kFloor)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, floor_process, kFloorProcess)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, daemon, kDaemon)->UseRealTime();
 
 }  // namespace
 
@@ -411,6 +465,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   delete daemonProcess;
-  delete floorServer;
+  delete floorServers[kFloor];
+  delete floorServers[kFloorProcess];
   return 0;
 }
