@@ -25,6 +25,7 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/hwmux.h"
 
 namespace {
 
@@ -184,6 +185,10 @@ int main(int argc, char** argv) {
     std::cout << "server version: " << Version::current << std::endl;
     std::exit(2);
   }
+
+  // Before becoming a daemon: the switch is swept to all outputs disabled
+  // while the start-up still owns the terminal's streams.
+  HwMux::instance();
 
   if (daemon) RunDaemon();
 

@@ -74,26 +74,25 @@ const struct {
     {"ENOSPC", ENOSPC}, {"ETIMEDOUT", ETIMEDOUT},
 };
 
-bool ParseErrno(const std::string& text, int* value) {
-  for (const auto& e : kErrnoNames) {
-    if (text == e.name) {
-      *value = e.value;
-      return true;
-    }
-  }
-  char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || v < 0 || v > 4095) return false;
-  *value = static_cast<int>(v);
-  return true;
-}
-
 bool ParseCount(const std::string& text, long* value) {
   char* end = nullptr;
   long v = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || v < 0) return false;
   *value = v;
   return true;
+}
+
+// "wait PATH TEXT COUNT TIMEOUT_MS": TEXT may be several words (journal
+// lines with single spaces).
+bool ParseWait(const std::vector<std::string>& w, long* count, long* ms) {
+  const size_t n = w.size();
+  return n >= 5 && ParseCount(w[n - 2], count) && ParseCount(w[n - 1], ms);
+}
+
+std::string WaitText(const std::vector<std::string>& w) {
+  std::string text = w[2];
+  for (size_t i = 3; i + 2 < w.size(); ++i) text += " " + w[i];
+  return text;
 }
 
 std::vector<std::string> Words(const std::string& line) {
@@ -138,6 +137,34 @@ bool SendAll(int fd, const std::string& text) {
 
 }  // namespace
 
+bool ParseErrno(const std::string& text, int* value) {
+  for (const auto& e : kErrnoNames) {
+    if (text == e.name) {
+      *value = e.value;
+      return true;
+    }
+  }
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || v < 0 || v > 4095) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+bool ParseNumber(const std::string& text, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || *end != '\0' || errno == ERANGE) return false;
+  *value = v;
+  return true;
+}
+
+void Port::FailRead(int err) {
+  if ((readFault_ != 0) != (err != 0)) g_faultsArmed.fetch_add(err ? 1 : -1);
+  readFault_ = err;
+}
+
 bool Port::Send(const std::string& bytes) const {
   ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   return n == static_cast<ssize_t>(bytes.size());
@@ -151,6 +178,12 @@ int Device::OnIoctl(Port&, unsigned long, void*, int* err) {
 bool Device::OnInject(const std::vector<Port*>&, const std::vector<std::string>&,
                       std::string* reply) {
   *reply = "device takes no events";
+  return false;
+}
+
+bool Device::OnControl(const std::vector<Port*>&, const std::vector<std::string>&,
+                       std::string* reply) {
+  *reply = "device takes no commands";
   return false;
 }
 
@@ -334,7 +367,9 @@ void Board::ThreadMain() {
     const size_t firstClient = fds.size();
     for (auto& c : clients_) fds.push_back({c->fd, POLLIN, 0});
     for (auto& slot : slots_) {
-      for (auto& p : slot->ports) fds.push_back({p.second->fd(), POLLIN, 0});
+      // A held port is only watched for the daemon's close.
+      for (auto& p : slot->ports)
+        fds.push_back({p.second->fd(), static_cast<short>(p.second->held() ? 0 : POLLIN), 0});
     }
     int timeout = -1;
     const auto now = std::chrono::steady_clock::now();
@@ -420,9 +455,15 @@ bool Board::Busy() {
 int Board::Open(const char* path, int flags) {
   InBoard inBoard;
   std::lock_guard<std::mutex> lk(mu_);
+  // Closes the daemon made before this open reach the journal before it.
+  DrainLocked();
   DeviceSlot* slot = Find(path);
   if (!slot) {
     errno = ENOENT;
+    return -1;
+  }
+  if (int absent = slot->device->OpenError()) {
+    errno = absent;
     return -1;
   }
   if (slot->openFault) {
@@ -454,6 +495,12 @@ int Board::Open(const char* path, int flags) {
 
 void Board::ServicePortLocked(DeviceSlot& slot, Port& port) {
   if (rx_.empty()) rx_.resize(65536);
+  if (port.held()) {
+    // What the daemon wrote stays queued, unless it is gone: then the
+    // device still gets it, in order, before the close.
+    pollfd p{port.fd(), 0, 0};
+    if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLHUP)) return;
+  }
   for (;;) {
     ssize_t n = recv(port.fd(), rx_.data(), rx_.size(), MSG_DONTWAIT);
     if (n > 0) {
@@ -472,6 +519,7 @@ void Board::ClosePortLocked(DeviceSlot& slot, ino_t inode) {
   auto it = slot.ports.find(inode);
   if (it == slot.ports.end()) return;
   slot.device->OnClose(*it->second);
+  it->second->FailRead(0);
   close(it->second->fd());
   slot.ports.erase(it);
 }
@@ -482,6 +530,19 @@ void Board::DrainLocked() {
     for (auto& p : slot->ports) ports.push_back(p.second.get());
     for (Port* p : ports) ServicePortLocked(*slot, *p);
   }
+}
+
+Device& Board::DeviceLocked(const std::string& path) {
+  DeviceSlot* slot = Find(path);
+  if (!slot) {
+    std::fprintf(stderr, "sim: no device %s\n", path.c_str());
+    std::abort();
+  }
+  return *slot->device;
+}
+
+std::string Board::Control(const std::string& path, const std::string& words) {
+  return Command("ctl " + path + " " + words);
 }
 
 Port* Board::PortOf(int fd, DeviceSlot** slotOut) {
@@ -521,7 +582,13 @@ int Board::TakeFault(int fd, bool write) {
   InBoard inBoard;
   std::lock_guard<std::mutex> lk(mu_);
   DeviceSlot* slot = nullptr;
-  if (!PortOf(fd, &slot)) return 0;
+  Port* port = PortOf(fd, &slot);
+  if (!port) return 0;
+  if (!write && port->readFault_) {
+    int err = port->readFault_;
+    port->FailRead(0);
+    return err;
+  }
   int& count = write ? slot->writeCount : slot->readCount;
   if (count <= 0) return 0;
   --count;
@@ -623,8 +690,13 @@ void Board::ResetLocked() {
     g_faultsArmed.fetch_sub(slot->writeCount + slot->readCount);
     slot->journal.clear();
     slot->openFault = slot->writeFault = slot->writeCount = slot->readFault = slot->readCount = 0;
+    for (auto& p : slot->ports) {
+      p.second->FailRead(0);
+      p.second->Hold(false);
+    }
     slot->device->Reset();
   }
+  Wake();  // released holds are watched for input again
 }
 
 bool Board::ServeControl(const std::string& path) {
@@ -678,7 +750,7 @@ void Board::ServeClientLocked(Client& c) {
     long count = 0, ms = 0;
     if (!w.empty() && w[0] == "wait") {
       std::string bad;
-      if (w.size() != 5 || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms))
+      if (!ParseWait(w, &count, &ms))
         bad = "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
       else if (!Find(w[1]))
         bad = "error no such device: " + w[1] + "\n";
@@ -688,7 +760,7 @@ void Board::ServeClientLocked(Client& c) {
       }
       c.waiting = true;
       c.waitPath = w[1];
-      c.waitText = w[2];
+      c.waitText = WaitText(w);
       c.waitCount = static_cast<size_t>(count);
       c.waitUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
       break;  // answered by the thread loop
@@ -717,9 +789,8 @@ std::string Board::Command(const std::string& line) {
   std::vector<std::string> w = Words(line);
   if (!w.empty() && w[0] == "wait") {
     long count = 0, ms = 0;
-    if (w.size() != 5 || !ParseCount(w[3], &count) || !ParseCount(w[4], &ms))
-      return "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
-    return WaitJournal(w[1], w[2], static_cast<size_t>(count), std::chrono::milliseconds(ms))
+    if (!ParseWait(w, &count, &ms)) return "error usage: wait PATH TEXT COUNT TIMEOUT_MS\n";
+    return WaitJournal(w[1], WaitText(w), static_cast<size_t>(count), std::chrono::milliseconds(ms))
                ? "ok\n"
                : "error timeout\n";
   }
@@ -763,12 +834,16 @@ std::string Board::CommandLocked(const std::string& line) {
     g_faultsArmed.fetch_add(static_cast<int>(count) - old);
     old = static_cast<int>(count);
     (write ? slot->writeFault : slot->readFault) = err;
-  } else if (cmd == "inject" && w.size() >= 2) {
+  } else if ((cmd == "inject" || cmd == "ctl") && w.size() >= 2) {
     std::vector<Port*> ports;
     for (auto& p : slot->ports) ports.push_back(p.second.get());
     std::string reply;
-    bool ok =
-        slot->device->OnInject(ports, std::vector<std::string>(w.begin() + 2, w.end()), &reply);
+    const std::vector<std::string> words(w.begin() + 2, w.end());
+    bool ok = cmd == "inject" ? slot->device->OnInject(ports, words, &reply)
+                              : slot->device->OnControl(ports, words, &reply);
+    // A hold the command released: its packets reach the device now.
+    DrainLocked();
+    Wake();
     if (!ok) return "error " + reply + "\n";
     if (!reply.empty()) out << reply << (reply.back() == '\n' ? "" : "\n");
   } else {

@@ -36,12 +36,22 @@ class Port {
   ino_t inode() const { return inode_; }
   // Sends one packet to the daemon's end (a device event the daemon reads).
   bool Send(const std::string& bytes) const;
+  // While held, the board leaves what the daemon writes in the socket: its
+  // buffer fills, the daemon's writes get EAGAIN and its poll no longer
+  // reports POLLOUT, as with a driver whose transmit queue is full.
+  // Releasing the hold hands the queued packets to the device, in order.
+  void Hold(bool on) { held_ = on; }
+  bool held() const { return held_; }
+  // The next read of the daemon on this open fails with err (0: none).
+  void FailRead(int err);
 
  private:
   friend class Board;
   Board& board_;
   int fd_;
   ino_t inode_;
+  bool held_ = false;
+  int readFault_ = 0;
 };
 
 // A modelled device. One object per device path lives as long as the board;
@@ -58,6 +68,13 @@ class Device {
   // a reason in *reply when the words make no sense for this device.
   virtual bool OnInject(const std::vector<Port*>& ports, const std::vector<std::string>& words,
                         std::string* reply);
+  // A test's look at or change of the device's state ("ctl PATH WORDS..."):
+  // data lines in *reply, or false with a reason.
+  virtual bool OnControl(const std::vector<Port*>& ports, const std::vector<std::string>& words,
+                         std::string* reply);
+  // Non-zero: every open of the path fails with this errno (a device the
+  // board does not have).
+  virtual int OpenError() const { return 0; }
   // The daemon opened or closed (all copies of) one descriptor.
   virtual void OnOpen(Port&) {}
   virtual void OnClose(Port&) {}
@@ -72,6 +89,11 @@ class Device {
   Board* board_ = nullptr;
   std::string path_;
 };
+
+// An errno given by name ("EIO") or number; false when it is neither.
+bool ParseErrno(const std::string& text, int* value);
+// A number in decimal, or hexadecimal after "0x"; false when it is not one.
+bool ParseNumber(const std::string& text, long* value);
 
 struct JournalEntry {
   uint64_t ms;  // milliseconds since the board started (monotonic)
@@ -127,6 +149,17 @@ class Board {
   // Power-on state: journals, faults and device state cleared (open
   // descriptors stay open).
   void Reset();
+  // Runs f on the device of path, the board locked: the typed test API of
+  // a device (its class's own methods). The path must be modelled.
+  template <class D, class F>
+  auto With(const std::string& path, F&& f) {
+    std::lock_guard<std::mutex> lk(mu_);
+    DrainLocked();
+    WakeOnExit wake{*this};  // a released hold is drained by the thread
+    return f(static_cast<D&>(DeviceLocked(path)));
+  }
+  // A device command line, as "ctl PATH WORDS..." on the control socket.
+  std::string Control(const std::string& path, const std::string& words);
 
   // Serves the control protocol on an AF_UNIX stream socket at path and
   // starts the board thread. False when the socket cannot be made.
@@ -137,8 +170,13 @@ class Board {
  private:
   struct DeviceSlot;
   struct Client;
+  struct WakeOnExit {
+    Board& board;
+    ~WakeOnExit() { board.Wake(); }
+  };
   Board();
   DeviceSlot* Find(const std::string& path);
+  Device& DeviceLocked(const std::string& path);
   Port* PortOf(int fd, DeviceSlot** slot);
   void StartThreadLocked();
   void ThreadMain();

@@ -1,0 +1,47 @@
+#include "sim/spictrl.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace sim {
+
+const Request SpiRegisters::kRequests[] = {
+    {0xC0034203u, 3, true, "spi-read"},
+    {0xC0034204u, 3, true, "spi-write"},
+};
+const size_t SpiRegisters::kRequestCount = sizeof kRequests / sizeof kRequests[0];
+
+std::string SpiRegisters::Describe(const Request& req, const void* arg) {
+  auto* r = static_cast<const SpiRegisterRecord*>(arg);
+  std::string text =
+      std::string(req.name) + " " + std::to_string(r->channel) + " " + std::to_string(r->reg);
+  if (std::strcmp(req.name, "spi-write") == 0) text += " " + HexByte(r->data);
+  return text;
+}
+
+int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* line) {
+  auto* r = static_cast<SpiRegisterRecord*>(arg);
+  const bool write = std::strcmp(req.name, "spi-write") == 0;
+  *line = write ? Describe(req, arg) : std::string();
+  if (!present_) {
+    *err = ENODEV;
+    return -1;
+  }
+  if (r->channel >= kChannels) {
+    *err = EINVAL;
+    return -1;
+  }
+  if (write) {
+    reg_[r->channel][r->reg] = r->data;
+    return 0;
+  }
+  r->data = reg_[r->channel][r->reg];
+  return r->data;
+}
+
+void SpiRegisters::Reset() {
+  std::memset(reg_, 0, sizeof reg_);
+  present_ = true;
+}
+
+}  // namespace sim

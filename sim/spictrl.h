@@ -1,0 +1,45 @@
+// The SPI block of "/dev/hal" (request type 'B'): the registers of the eight
+// line-interface channels behind the SPI bus. A board built without SPI
+// answers every request of the block ENODEV.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "sim/requests.h"
+
+namespace sim {
+
+struct SpiRegisterRecord {
+  uint8_t channel;
+  uint8_t reg;
+  uint8_t data;  // 0xFF on a read
+};
+static_assert(sizeof(SpiRegisterRecord) == 3 && offsetof(SpiRegisterRecord, reg) == 1 &&
+                  offsetof(SpiRegisterRecord, data) == 2,
+              "");
+
+class SpiRegisters {
+ public:
+  static constexpr int kChannels = 8;
+  static const Request kRequests[];
+  static const size_t kRequestCount;
+
+  // A read answers the register's value as the call's result. Reads are
+  // not journaled (the daemon polls a status register every second).
+  int Handle(const Request& req, void* arg, int* err, std::string* line);
+  static std::string Describe(const Request& req, const void* arg);
+
+  uint8_t Get(int channel, int reg) const { return reg_[channel][reg]; }
+  void Set(int channel, int reg, uint8_t value) { reg_[channel][reg] = value; }
+  void SetPresent(bool present) { present_ = present; }
+  bool present() const { return present_; }
+  void Reset();
+
+ private:
+  uint8_t reg_[kChannels][256] = {};
+  bool present_ = true;
+};
+
+}  // namespace sim

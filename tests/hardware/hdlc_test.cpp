@@ -1,0 +1,219 @@
+// HDLC channels on the simulated board; the tests dispatch the event as the loop would.
+#include "hardware/hdlc.h"
+
+#include <poll.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "core/traces.h"
+#include "hardware/hwmux.h"
+#include "hw_testkit.h"
+#include "sim/hdlc.h"
+
+namespace {
+
+using hwtest::board;
+using ::testing::ElementsAre;
+
+const std::string kMcc = "/dev/mcc/ctl";
+
+class Recorder : public HDLC::Notify {
+ public:
+  void on_hdlc_receive(Packet& f) override {
+    events.push_back("rx " + f.text());
+    if (onReceive) onReceive();
+  }
+  void on_hdlc_error(Cause::Type c) override { events.push_back("error " + std::to_string(c)); }
+  void on_hdlc_ready() override { events.push_back("ready"); }
+  std::vector<std::string> events;
+  std::function<void()> onReceive;
+};
+
+Packet Frame(const std::string& bytes) {
+  Packet p;
+  p.reserve_head(0);
+  p.put(bytes.data(), static_cast<unsigned>(bytes.size()));
+  return p;
+}
+
+class HdlcTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { HwMux::instance().IsOpened(); }
+  void SetUp() override {
+    board().Reset();
+    traces.signalling_hdlc = true;
+    hdlc.logId = 7;
+    hdlc.logSub = 2;
+    hdlc.timeslot = 33;
+    hdlc.notify = &user;
+  }
+  void TearDown() override {
+    traces.signalling_hdlc = false;
+    hdlc.deactivate();
+    board().Reset();
+  }
+  // One dispatch once the channel's descriptor is ready within the bound.
+  bool Pump(int waitMs = 20000) {
+    pollfd p{hdlc.event.fd.get(), hdlc.event.events, 0};
+    if (p.fd < 0 || poll(&p, 1, waitMs) <= 0) return false;
+    hdlc.event.svc_event(p.revents);
+    return true;
+  }
+  // Activates and answers the channel number as text.
+  std::string Open() {
+    user.events.clear();
+    if (!hdlc.activate()) return "";
+    return std::to_string(
+        board().With<sim::Mcc>(kMcc, [](sim::Mcc& m) { return m.Channels().back(); }));
+  }
+  void Inject(const std::string& words) { board().Command("inject " + kMcc + " " + words); }
+
+  hwtest::Capture err{std::cerr};
+  hwtest::Capture log{std::clog};
+  Recorder user;
+  HDLC hdlc;
+};
+
+TEST_F(HdlcTest, ModesAllocateAndSwitch) {
+  // mode, its code in MCC_ALLOCATE, the timeslot the channel transmits to
+  const int cases[][3] = {{0, 3, 33}, {1, 0, 33}, {2, 1, 40}};
+  hdlc.timeslot2 = 40;
+  for (auto& c : cases) {
+    hdlc.deactivate();
+    board().Reset();
+    hdlc.mode = c[0];
+    const std::string ch = Open();
+    EXPECT_THAT(
+        hwtest::Journal(kMcc),
+        ElementsAre("open " + ch, "allocate " + ch + " " + std::to_string(c[1]) + " 512 0 1 4",
+                    "timeslot " + ch));
+    EXPECT_THAT(hwtest::Journal("/dev/hal"),
+                ElementsAre("connect " + std::to_string(c[2]) + " " + ch, "connect " + ch + " 33"));
+    EXPECT_EQ("HDLC::OnEvent", hdlc.event.name);
+  }
+  EXPECT_THAT(log.Take(), ::testing::EndsWith("deactivated\nhdlc [7/2]: activated\n"));
+  // Re-activation closes the old channel first and starts the counts again.
+  hdlc.rxFrames = 5;
+  Open();
+  EXPECT_THAT(hwtest::Journal(kMcc)[3], ::testing::StartsWith("close "));
+  EXPECT_EQ(0u, hdlc.rxFrames);
+}
+
+TEST_F(HdlcTest, ActivationFailuresLeaveTheChannelClosed) {
+  const struct {
+    int mode;
+    const char *ctl, *line;
+  } rows[] = {
+      {7, "", "bad mode 7"},
+      {0, "", "fail to open MCC device: No such file or directory"},
+      {0, "fail allocate EBUSY 1", "MCC_ALLOCATE fail: Device or resource busy"},
+      {1, "fail timeslot EIO 1", "MCC_TIMESLOT fail: Input/output error"},
+  };
+  for (auto& r : rows) {
+    board().Reset();
+    board().FailOpen(kMcc, *r.ctl || r.mode == 7 ? 0 : ENOENT);
+    board().Control(kMcc, r.ctl);
+    hdlc.mode = r.mode;
+    EXPECT_FALSE(hdlc.activate());
+    EXPECT_EQ(std::string("hdlc [7/2]: ") + r.line + "\n", err.Take());
+    EXPECT_FALSE(hdlc.is_open());
+    EXPECT_EQ(0, board().OpenCount(kMcc));
+    EXPECT_TRUE(hwtest::Journal("/dev/hal").empty());
+  }
+}
+
+TEST_F(HdlcTest, FramesBothWaysInOrder) {
+  const std::string ch = Open();
+  Packet empty, a = Frame("\x01\x02"), b = Frame("\xAB");
+  EXPECT_TRUE(hdlc.hdlc_transmit(empty));
+  EXPECT_TRUE(hdlc.hdlc_transmit(a));  // taken before the first POLLOUT
+  EXPECT_FALSE(hdlc.is_ready());
+  ASSERT_TRUE(Pump());
+  EXPECT_TRUE(hdlc.is_ready());
+  EXPECT_EQ(POLLIN, hdlc.event.events);
+  EXPECT_TRUE(hdlc.hdlc_transmit(b));
+  Inject(ch + " 0102 03");
+  Inject(ch + " FF");
+  ASSERT_TRUE(Pump());  // one frame per event
+  EXPECT_THAT(user.events, ElementsAre("ready", "rx 01 02 03"));
+  ASSERT_TRUE(Pump());
+  EXPECT_FALSE(Pump(0));
+  EXPECT_THAT(user.events, ElementsAre("ready", "rx 01 02 03", "rx FF"));
+  EXPECT_THAT(hwtest::Journal(kMcc),
+              ::testing::IsSupersetOf({"tx " + ch + " 01 02", "tx " + ch + " AB"}));
+  EXPECT_THAT(log.Take(), ::testing::EndsWith(
+                              "activated\nHDLC[7]: tx 01 02\nHDLC[7]: tx AB\nhdlc [7/2]: do_read\n"
+                              "HDLC[7]: rx 01 02 03\nhdlc [7/2]: do_read\nHDLC[7]: rx FF\n"));
+  EXPECT_EQ(2u, hdlc.rxFrames);
+  hdlc.deactivate();
+  EXPECT_FALSE(hdlc.hdlc_transmit(a));
+  EXPECT_EQ(1u, hdlc.txRefused);
+}
+
+TEST_F(HdlcTest, BackPressureAndRecovery) {
+  traces.signalling_hdlc = false;
+  const std::string ch = Open();
+  ASSERT_TRUE(Pump());
+  board().Control(kMcc, "hold " + ch);
+  Packet big = Frame(std::string(1000, '\x5A'));
+  unsigned sent = 0;
+  while (sent < 100000 && hdlc.hdlc_transmit(big)) ++sent;
+  ASSERT_LT(sent, 100000u);
+  EXPECT_EQ(POLLIN | POLLOUT, hdlc.event.events);
+  EXPECT_FALSE(Pump(0));  // no POLLOUT while the driver's queue is full
+  board().Control(kMcc, "release " + ch);
+  ASSERT_TRUE(Pump());
+  EXPECT_THAT(user.events, ElementsAre("ready", "ready"));
+  EXPECT_EQ(sent, hdlc.txFrames);
+  EXPECT_EQ(sent + 3, hwtest::Journal(kMcc).size());  // open, allocate, timeslot, the frames
+}
+
+// The first dispatch has POLLIN and POLLOUT: a channel closed by its read
+// must not turn ready on it; end of file is an error, not a retry.
+TEST_F(HdlcTest, ReadErrorsCloseTheChannelOnce) {
+  const struct {
+    const char *arm, *line;
+  } rows[] = {
+      {"EIO", "hdlc [7/2]: read error: Input/output error\n"},
+      {"", "hdlc [7/2]: read error: end of file\n"},
+      {"EAGAIN", ""},
+  };
+  traces.signalling_hdlc = false;
+  for (auto& r : rows) {
+    const std::string ch = Open();
+    if (*r.arm) board().Control(kMcc, "fail-read " + ch + " " + r.arm);
+    Inject(*r.arm ? ch + " 11" : "eof " + ch);
+    ASSERT_TRUE(Pump());
+    EXPECT_EQ(r.line, err.Take());
+    if (*r.line) {
+      EXPECT_FALSE(hdlc.is_open());
+      EXPECT_THAT(user.events, ElementsAre("error 0"));
+    } else {
+      ASSERT_TRUE(Pump());  // the frame is still there
+      EXPECT_THAT(user.events, ElementsAre("ready", "rx 11"));
+    }
+  }
+}
+
+TEST_F(HdlcTest, UserClosesOrReopensFromReceive) {
+  for (bool reopen : {false, true}) {
+    Inject(Open() + " 42");
+    user.onReceive = [&] {
+      hdlc.deactivate();
+      if (reopen) hdlc.activate();
+    };
+    ASSERT_TRUE(Pump());
+    user.onReceive = nullptr;
+    EXPECT_THAT(user.events, ElementsAre("rx 42"));
+    EXPECT_FALSE(hdlc.is_ready());
+    EXPECT_EQ(reopen, hdlc.is_open());
+  }
+  ASSERT_TRUE(Pump());  // the new channel's own POLLOUT
+  EXPECT_THAT(user.events, ElementsAre("rx 42", "ready"));
+}
+
+}  // namespace
