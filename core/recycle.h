@@ -34,10 +34,63 @@ constexpr bool enabled = false;
 constexpr bool enabled = true;
 #endif
 
+namespace detail {
+
+constexpr std::size_t classes = largest / grain;
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// The lists of one thread. Trivially destructible (and a `__thread`, so
+// every access is a plain thread-pointer load), so it stays usable while the
+// thread or the program tears down its other objects; `closed` then sends
+// every block back to the heap.
+struct Lists {
+  FreeBlock* head[classes];
+  unsigned count[classes];
+  bool registered;  // the reaper that empties the lists at thread end is armed
+  bool closed;
+};
+extern __thread Lists lists;
+
+void* take_from_heap(std::size_t n);
+void give_to_heap(void* p, std::size_t n) noexcept;
+
+inline bool recycled(std::size_t n) {
+  return enabled && n - 1 < largest;  // 1..largest
+}
+
+}  // namespace detail
+
 // A block of at least n octets (std::bad_alloc when the heap has none).
-void* take(std::size_t n);
+inline void* take(std::size_t n) {
+  if (detail::recycled(n)) {
+    std::size_t c = (n - 1) / grain;
+    if (detail::FreeBlock* b = detail::lists.head[c]) {
+      detail::lists.head[c] = b->next;
+      --detail::lists.count[c];
+      return b;
+    }
+  }
+  return detail::take_from_heap(n);
+}
+
 // Gives back a block that `take(n)` returned, with the same n.
-void give(void* p, std::size_t n) noexcept;
+inline void give(void* p, std::size_t n) noexcept {
+  if (p && detail::recycled(n) && detail::lists.registered && !detail::lists.closed) {
+    std::size_t c = (n - 1) / grain;
+    if (detail::lists.count[c] < keep) {
+      detail::FreeBlock* b = static_cast<detail::FreeBlock*>(p);
+      b->next = detail::lists.head[c];
+      detail::lists.head[c] = b;
+      ++detail::lists.count[c];
+      return;
+    }
+  }
+  detail::give_to_heap(p, n);
+}
+
 // Blocks kept for requests of n octets on this thread.
 unsigned kept(std::size_t n);
 
