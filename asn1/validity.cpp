@@ -17,6 +17,15 @@ bool sizeStrictlyValid(const ConstrainedInfo& c, unsigned n) {
   return !sizeBelowLower(c, n) && !sizeAboveUpper(c, n);
 }
 
+// The coders join the first two arcs into one 32-bit number, 40 * first +
+// second, and split it back by that rule: arcs it would not give back are
+// written as another identifier.
+bool arcsCodable(const OBJECT_IDENTIFIER& value) {
+  const std::vector<std::uint32_t>& arcs = value.arcs();
+  if (arcs.size() < 2 || arcs[0] > 2) return false;
+  return arcs[0] < 2 ? arcs[1] < 40 : arcs[1] <= 0xFFFFFFFFu - 80;
+}
+
 unsigned count(std::size_t n) {
   return static_cast<unsigned>(n);
 }
@@ -104,7 +113,7 @@ bool ValidChecker::do_visit(const ENUMERATED& value) {
 }
 
 bool ValidChecker::do_visit(const OBJECT_IDENTIFIER& value) {
-  return value.levels() > 0;
+  return arcsCodable(value);
 }
 
 bool ValidChecker::do_visit(const BIT_STRING& value) {
@@ -121,6 +130,10 @@ bool ValidChecker::visitExtensionRoot(const SEQUENCE& seq, int index) {
 
 bool ValidChecker::visitKnownExtension(const SEQUENCE& seq, int index) {
   return visitExtensionRoot(seq, index);
+}
+
+bool StrictlyValidChecker::do_visit(const OBJECT_IDENTIFIER& value) {
+  return arcsCodable(value);
 }
 
 bool StrictlyValidChecker::do_visit(const BIT_STRING& value) {
@@ -182,6 +195,10 @@ bool InvalidTracer::do_visit(const ENUMERATED& value) {
 bool InvalidTracer::do_visit(const OBJECT_IDENTIFIER& value) {
   if (value.levels() == 0) {
     strm << " This OBJECT IDENTIFIER is not assigned";
+    return false;
+  }
+  if (!arcsCodable(value)) {
+    strm << " This OBJECT IDENTIFIER has arcs that cannot be coded";
     return false;
   }
   return true;

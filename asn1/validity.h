@@ -33,7 +33,7 @@ class StrictlyValidChecker : public ConstVisitor {
   using ConstVisitor::do_visit;
   bool do_visit(const INTEGER& value) override { return value.isStrictValid(); }
   bool do_visit(const ENUMERATED& value) override { return value.isStrictlyValid(); }
-  bool do_visit(const OBJECT_IDENTIFIER& value) override { return value.levels() > 0; }
+  bool do_visit(const OBJECT_IDENTIFIER& value) override;
   bool do_visit(const BIT_STRING& value) override;
   bool do_visit(const OCTET_STRING& value) override;
   bool do_visit(const AbstractString& value) override { return value.isStrictlyValid(); }

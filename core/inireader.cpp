@@ -33,6 +33,17 @@ bool TKeyValue<bool>::do_parse(char const* text) {
 
 }  // namespace Private
 
+namespace {
+
+// The converters read C text: a value with a NUL byte inside would be taken
+// for its first part and pass as valid.
+bool Convert(Private::KeyValue* kv, SubKey const& value) {
+  std::string const& text = value.value();
+  return text.find('\0') == std::string::npos && kv->do_parse(text.c_str());
+}
+
+}  // namespace
+
 Reader::Field::~Field() {
   for (Private::KeyValue* kv : mKeys) delete kv;
   mKeys.clear();
@@ -57,7 +68,7 @@ bool Reader::parse(SubSection& occurrence) {
     // never an empty value.
     switch (key.count()) {
       case 1:
-        kv->valid = kv->do_parse(key.first()->value().c_str());
+        kv->valid = Convert(kv, *key.first());
         if (!kv->valid) {
           InvalidValue(true, kv->name(), *key.first());
           return false;
@@ -82,7 +93,7 @@ bool Reader::parse(SubSection& occurrence) {
       case 0:
         break;
       case 1:
-        kv->valid = kv->do_parse(key.first()->value().c_str());
+        kv->valid = Convert(kv, *key.first());
         if (!kv->valid) InvalidValue(false, kv->name(), *key.first());
         break;
       case 2:

@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <iosfwd>
+#include <limits>
 #include <list>
 #include <string>
+#include <type_traits>
 
 namespace IniFile {
 
@@ -25,6 +27,27 @@ struct Symbol {
 };
 
 namespace Private {
+
+// The number type a target holds: an enumeration's underlying type.
+template <class T, bool = std::is_enum<T>::value>
+struct NumberOf {
+  typedef T type;
+};
+template <class T>
+struct NumberOf<T, true> {
+  typedef typename std::underlying_type<T>::type type;
+};
+
+// A number the target cannot hold would be stored cut down to another one.
+template <class T>
+bool Fits(long v) {
+  typedef typename NumberOf<T>::type N;
+  if (v < 0)
+    return std::is_signed<N>::value &&
+           static_cast<long long>(v) >= static_cast<long long>(std::numeric_limits<N>::min());
+  return static_cast<unsigned long long>(v) <=
+         static_cast<unsigned long long>(std::numeric_limits<N>::max());
+}
 
 class KeyValue {
  public:
@@ -57,7 +80,7 @@ class TKeyValue : public KeyValue {
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 0);
-    if (*end != '\0' || errno == ERANGE) return false;
+    if (*end != '\0' || errno == ERANGE || !Fits<T>(v)) return false;
     *mTarget = static_cast<T>(v);
     return true;
   }

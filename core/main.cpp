@@ -25,7 +25,16 @@
 #include "core/timer.h"
 #include "core/traces.h"
 #include "core/version.h"
+#include "hardware/busctl.h"
+#include "hardware/e1ctl.h"
 #include "hardware/hwmux.h"
+#include "hardware/hwtests.h"
+#include "hardware/spictrl.h"
+#include "monitoring/monitoringctl.h"
+#include "radio/factories.h"
+#include "signalling/factories.h"
+#include "slots/factories.h"
+#include "slots/slots.h"
 
 namespace {
 
@@ -112,7 +121,7 @@ void CheckUpdateResources() {
   if (!updateResources) return;
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
-  // TODO: Slots::instance().UpdateHardwareResources() once the slot table exists.
+  Slots::instance()->UpdateHardwareResources();
 }
 
 void CheckSignals() {
@@ -171,7 +180,7 @@ int main(int argc, char** argv) {
         daemon = true;
         break;
       case 10:
-        // TODO: BusCtl::instance().DisableControl() once the clock-source service exists.
+        BusCtl::instance()->DisableControl();
         break;
       case '?':
         Usage();
@@ -186,9 +195,30 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
+  // Each factory goes to the head of the chain, so the last one made is
+  // asked first on a create.
+  MapFactory::instance();
+  PstnFactory::instance();
+  RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpVornFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+
   // Before becoming a daemon: the switch is swept to all outputs disabled
   // while the start-up still owns the terminal's streams.
   HwMux::instance();
+
+  // Made before the process detaches; a file that did not open still
+  // counts: it has no agents.
+  MonitoringCtl::instance()->Configure(config);
 
   if (daemon) RunDaemon();
 
@@ -199,6 +229,12 @@ int main(int argc, char** argv) {
 
   // The order of binding is the order in which commands are offered.
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(Slots::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
+  ctrlServer.Bind(MonitoringCtl::instance());
 
   ChildWait::Activate();
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "sim/dsproc.h"
+#include "sim/e1ctl.h"
 #include "sim/hal.h"
 #include "sim/hdlc.h"
 #include "sim/tonec.h"
@@ -46,6 +47,8 @@ const std::vector<DeviceModel>& DeviceTable() {
       {"/dev/usb_tdm", &Make<Absent>},
       {"/dev/dtmf", &Make<Tonec>},
       {"/dev/dsp", &Make<Dsproc>},
+      {"/dev/maintenance", &Make<Maintenance>},
+      {"/dev/e1-cas", &Make<E1Cas>},
   };
   return *table;
 }

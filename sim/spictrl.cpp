@@ -41,6 +41,9 @@ int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* l
 
 void SpiRegisters::Reset() {
   std::memset(reg_, 0, sizeof reg_);
+  // Lines in sync at power-on (carrier, basic frame, no alarm), as on a
+  // board with its line interfaces plugged in.
+  for (auto& channel : reg_) channel[kStatusRegister] = kLineInSync;
   present_ = true;
 }
 

@@ -23,11 +23,14 @@ static_assert(sizeof(SpiRegisterRecord) == 3 && offsetof(SpiRegisterRecord, reg)
 class SpiRegisters {
  public:
   static constexpr int kChannels = 8;
+  static constexpr int kStatusRegister = 51;
+  static constexpr uint8_t kLineInSync = 0xC5;
   static const Request kRequests[];
   static const size_t kRequestCount;
 
   // A read answers the register's value as the call's result. Reads are
   // not journaled (the daemon polls a status register every second).
+  SpiRegisters() { Reset(); }
   int Handle(const Request& req, void* arg, int* err, std::string* line);
   static std::string Describe(const Request& req, const void* arg);
 
@@ -38,7 +41,7 @@ class SpiRegisters {
   void Reset();
 
  private:
-  uint8_t reg_[kChannels][256] = {};
+  uint8_t reg_[kChannels][256];
   bool present_ = true;
 };
 

@@ -187,6 +187,15 @@ Value integer(int v, const void* info) {
   return Value(new ASN1::INTEGER(v, info));
 }
 
+const char kUncodable[] = "p This OBJECT IDENTIFIER has arcs that cannot be coded";
+std::function<Value()> Oid(std::vector<std::uint32_t> arcs) {
+  return [arcs] {
+    ASN1::OBJECT_IDENTIFIER* oid = new ASN1::OBJECT_IDENTIFIER;
+    oid->arcs() = arcs;
+    return Value(oid);
+  };
+}
+
 TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
       {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
@@ -225,6 +234,12 @@ TEST(Validity, CheckersAndTracer) {
        "p This ENUMERATED has invalid value 300"},
       {"OBJECT IDENTIFIER without arcs", [] { return Value(new ASN1::OBJECT_IDENTIFIER); }, false,
        false, "p This OBJECT IDENTIFIER is not assigned"},
+      // Arcs the coders would write as another identifier.
+      {"OID 1", Oid({1}), false, false, kUncodable},
+      {"OID 1.40", Oid({1, 40}), false, false, kUncodable},
+      {"OID 3.1", Oid({3, 1}), false, false, kUncodable},
+      {"OID 2 past 32 bits", Oid({2, 4294967216u}), false, false, kUncodable},
+      {"OID 2 at 32 bits", Oid({2, 4294967215u}), true, true, ""},
       {"string too short", [] { return Value(new ShortName); }, false, false,
        "p This AbstractString has size 0 smaller than its lower bound 1"},
       {"string too long", [] { return with<ShortName>([](ShortName& s) { s = "123456789"; }); },

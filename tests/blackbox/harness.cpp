@@ -123,6 +123,13 @@ Sandbox::Sandbox() : isolated_(NamespaceWorks()) {
 }
 
 Sandbox::~Sandbox() {
+  if (syslogReader_.joinable()) {
+    char c = 0;
+    (void)!write(syslogStop_[1], &c, 1);
+    syslogReader_.join();
+  }
+  for (int fd : syslogStop_)
+    if (fd >= 0) close(fd);
   if (syslog_ >= 0) close(syslog_);
   if (!isolated_) {
     for (const char* file : kDaemonFiles) unlink(file);
@@ -168,15 +175,32 @@ bool Sandbox::CaptureSyslog() {
     return false;
   }
   chmod(path.c_str(), 0666);
+  if (pipe2(syslogStop_, O_CLOEXEC) != 0) {
+    close(syslog_);
+    syslog_ = -1;
+    return false;
+  }
+  syslogReader_ = std::thread([this] { ReadSyslog(); });
   mounts_.emplace_back(dev, "/dev");
   return true;
 }
 
+void Sandbox::ReadSyslog() {
+  std::vector<char> buf(65536);
+  for (;;) {
+    pollfd fds[2] = {{syslog_, POLLIN, 0}, {syslogStop_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+    ssize_t n;
+    while ((n = recv(syslog_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0) {
+      std::lock_guard<std::mutex> lk(syslogMu_);
+      syslogMessages_.emplace_back(buf.data(), static_cast<size_t>(n));
+    }
+    if (fds[1].revents) return;
+  }
+}
+
 std::vector<std::string> Sandbox::SyslogMessages() {
-  char buf[65536];
-  ssize_t n;
-  while (syslog_ >= 0 && (n = recv(syslog_, buf, sizeof buf, 0)) >= 0)
-    syslogMessages_.emplace_back(buf, static_cast<size_t>(n));
+  std::lock_guard<std::mutex> lk(syslogMu_);
   return syslogMessages_;
 }
 

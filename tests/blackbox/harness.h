@@ -77,6 +77,13 @@ class Sandbox {
   std::vector<std::pair<std::string, std::string>> saved_;  // real files to restore
   int lockFd_ = -1;
   int syslog_ = -1;
+  // A reader drains "/dev/log" all the time, as a syslog service does: a
+  // datagram socket holds only a few messages, and a daemon that logs more
+  // while nobody reads would block in its send.
+  void ReadSyslog();
+  std::thread syslogReader_;
+  int syslogStop_[2] = {-1, -1};
+  std::mutex syslogMu_;
   std::vector<std::string> syslogMessages_;
 };
 

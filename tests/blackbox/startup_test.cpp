@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--port=7", "--version", "--disable-clock"},
                    2,
                    kVersionLine,
-                   ""},
+                   "clock control disabled.\n"},
         OptionCase{"VersionThenHelp", {"--version", "-h"}, 0, kUsage, ""},
         OptionCase{"HelpThenVersion", {"-h", "--version"}, 0, kUsage, ""},
         OptionCase{

@@ -21,7 +21,7 @@ void Load(IniFile::File& f, char const* text) {
   in >> f;
 }
 
-enum Kind { Bool, Str, Enum };
+enum Kind { Bool, Str, Enum, Port };
 
 struct ReaderCase {
   char const* what;
@@ -34,7 +34,7 @@ struct ReaderCase {
   char const* messages;
 };
 
-// Targets start as bool true, string "default" and Color green, so that an
+// Targets start as bool true, string "default", Color green and port 7, so that an
 // untouched target is told from a stored one.
 ReaderCase const kReaderCases[] = {
     {"required bool valid", "[s]\nk=no\n", Bool, true, true, true, "0", ""},
@@ -71,6 +71,12 @@ ReaderCase const kReaderCases[] = {
      "2", "p: required key \"k\" has invalid value=\"99999999999999999999\", line 2\n"},
     {"enum empty rejected", "[s]\nk=\n", Enum, false, true, false, "2",
      "p: optional key \"k\" has invalid value=\"\", line 2. Key will be ignored.\n"},
+    // A number its target cannot hold is rejected, not stored cut down.
+    {"number at the top of its target", "[s]\nk=0xFFFF\n", Port, true, true, true, "65535", ""},
+    {"number wider than its target rejected", "[s]\nk=655355535\n", Port, true, false, false, "7",
+     "p: required key \"k\" has invalid value=\"655355535\", line 2\n"},
+    {"negative number for an unsigned target rejected", "[s]\nk=-1\n", Port, true, false, false,
+     "7", "p: required key \"k\" has invalid value=\"-1\", line 2\n"},
 };
 
 TEST(IniReader, SingleKeyTable) {
@@ -84,6 +90,7 @@ TEST(IniReader, SingleKeyTable) {
     bool b = true;
     std::string s = "default";
     Color e = kGreen;
+    unsigned short port = 7;
     IniFile::Reader::Field& field = c.required ? r.required : r.optional;
     bool* valid = nullptr;
     switch (c.kind) {
@@ -95,6 +102,9 @@ TEST(IniReader, SingleKeyTable) {
         break;
       case Enum:
         valid = &field.add(&e, "k", kColors);
+        break;
+      case Port:
+        valid = &field.add(&port, "k");
         break;
     }
     EXPECT_EQ(c.result, r.parse(*f["s"].first())) << c.what;
@@ -109,6 +119,9 @@ TEST(IniReader, SingleKeyTable) {
         break;
       case Enum:
         target = std::to_string(int(e));
+        break;
+      case Port:
+        target = std::to_string(port);
         break;
     }
     EXPECT_EQ(c.target, target) << c.what;
@@ -139,6 +152,19 @@ TEST(IniReader, BoolTexts) {
     EXPECT_EQ(c.valid, valid) << c.text;
     EXPECT_EQ(c.valid ? c.value : before, target) << c.text;
   }
+}
+
+// A NUL byte inside a value must not let it pass for its first part.
+TEST(IniReader, ValueWithNulByteRejected) {
+  IniFile::SubSection sub(1);
+  sub.NewSubKey("k", std::string("yes\0no", 6), 2);
+  std::ostringstream msgs;
+  IniFile::Reader r("", msgs);
+  bool target = false;
+  bool& valid = r.optional.add(&target, "k");
+  EXPECT_TRUE(r.parse(sub));
+  EXPECT_FALSE(valid);
+  EXPECT_FALSE(target);
 }
 
 // The first failing required key ends the parse: later required keys and all

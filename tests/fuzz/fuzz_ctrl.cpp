@@ -1,0 +1,197 @@
+// libFuzzer target: the control road as a controller drives it.  The input
+// reaches the daemon's end of a stream socket pair in chunks, one read per
+// loop pass, through the stream and TPKT layers into the control server and
+// the heartbeat service, on a frozen clock that may jump past the frame and
+// heartbeat timeouts.  The peer end captures every answer: each must be a
+// whole frame whose body decodes as a response, and no packet block may
+// outlive the connection.
+//
+// Input: one plan octet, then the byte stream.  Plan bits 0-1: chunking
+// (all at once, octet by octet, 1..16, 1..512); bits 2-3: clock (still,
+// small steps, some steps past the frame timeout, some past the heartbeat);
+// bits 4-7 seed the choices.
+
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <streambuf>
+#include <vector>
+
+#include "asn1/coder_env.h"
+#include "asn1/modules/LGCP.h"
+#include "control/control.h"
+#include "control/ctrlsrv.h"
+#include "control/heartbeat.h"
+#include "control/packet.h"
+#include "control/tpkt.h"
+#include "core/multiplexer.h"
+#include "core/timer.h"
+
+namespace {
+
+// The daemon's log lines go nowhere: formatting them still runs.
+class NullBuf : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
+};
+
+// The control endpoint with the listener left out: the target hands it the
+// accepted socket itself.
+class CaptureEndpoint : public Control::ServiceNet {
+ public:
+  void Open(Fd const& sock) { Connected(sock, INet4::Addr()); }
+
+ protected:
+  bool ImplActivate() override { return true; }
+  void ImplDeactivate() override {}
+  void ImplOnDisconnect() override {}
+};
+
+// Attached after the endpoint's socket, it ends the loop once that socket
+// has had its turn: one pass, one read.
+class Stopper : public EventHandler {
+ public:
+  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
+  void shedule_event(pollfd& p) override {
+    p.fd = ready_;
+    p.events = POLLIN;
+  }
+  void svc_event(short) override { multiplexer.terminate(); }
+
+ private:
+  int ready_;
+};
+
+class Plan {
+ public:
+  explicit Plan(std::uint8_t plan) : bits_(plan), state_(0x9E3779B9u ^ (plan >> 4)) {}
+
+  std::size_t chunk(std::size_t left) {
+    std::size_t n = left;
+    switch (bits_ & 3) {
+      case 1:
+        n = 1;
+        break;
+      case 2:
+        n = 1 + next() % 16;
+        break;
+      case 3:
+        n = 1 + next() % 512;
+        break;
+    }
+    return n < left ? n : left;
+  }
+
+  unsigned step() {
+    unsigned r = next();
+    switch ((bits_ >> 2) & 3) {
+      case 1:
+        return r % 8;
+      case 2:
+        return r % 4 == 0 ? Tpkt_protocol::frame_timeout_ms + r % 2 : r % 100;
+      case 3:
+        return r % 8 == 0 ? HeartBeatCtl::defaultTimeout + r % 2 : r % 5000;
+    }
+    return 0;
+  }
+
+ private:
+  unsigned next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+  }
+
+  std::uint8_t bits_;
+  std::uint32_t state_;
+};
+
+void Advance(unsigned ms) {
+  std::uint64_t us = std::uint64_t(Mux::g_tv_time.tv_sec) * 1000000 + Mux::g_tv_time.tv_usec;
+  us += std::uint64_t(ms) * 1000;
+  Mux::g_tv_time.tv_sec = std::uint32_t(us / 1000000);
+  Mux::g_tv_time.tv_usec = std::uint32_t(us % 1000000);
+}
+
+// Everything the daemon wrote so far: whole frames only, each a response.
+void CheckAnswers(int peer) {
+  std::vector<unsigned char> got;
+  unsigned char buf[4096];
+  ssize_t n;
+  while ((n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0) got.insert(got.end(), buf, buf + n);
+  std::size_t at = 0;
+  while (at < got.size()) {
+    if (got.size() - at < 4 || got[at] != 3 || got[at + 1] != 0) __builtin_trap();
+    std::size_t len = (std::size_t(got[at + 2]) << 8) | got[at + 3];
+    if (len <= 4 || got.size() - at < len) __builtin_trap();
+    char const* body = reinterpret_cast<char const*>(got.data() + at + 4);
+    LGCP::Message msg;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    if (!ASN1::decode(body, body + len - 4, &env, msg, true) ||
+        msg.get_pdu().currentSelection() != LGCP::PDU::e_response)
+      __builtin_trap();
+    at += len;
+  }
+}
+
+NullBuf nullBuf;
+Stopper* stopper;
+
+void Setup() {
+  std::cout.rdbuf(&nullBuf);
+  std::cerr.rdbuf(&nullBuf);
+  std::clog.rdbuf(&nullBuf);
+  ctrlServer.Bind(HeartBeatCtl::instance());
+  stopper = new Stopper;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool ready = (Setup(), true);
+  (void)ready;
+  // The socket buffers hold every answer of an input this size.
+  if (size == 0 || size > 16384) return 0;
+  Plan plan(data[0]);
+  ++data;
+  --size;
+
+  Mux::g_tv_time.tv_sec = 1000000;
+  Mux::g_tv_time.tv_usec = 0;
+  int sv[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sv) != 0) return 0;
+  Fd daemonEnd(sv[0]);
+  Fd peer(sv[1]);
+  CaptureEndpoint* endpoint = new CaptureEndpoint;
+  ctrlServer.Activate(endpoint);
+  endpoint->Open(daemonEnd);
+  daemonEnd.close();
+  stopper->mux_attach();
+
+  std::size_t at = 0;
+  bool more = true;
+  while (more) {
+    more = at < size;
+    Advance(plan.step());
+    if (more) {
+      std::size_t n = plan.chunk(size - at);
+      if (::send(peer.get(), data + at, n, MSG_NOSIGNAL) != ssize_t(n)) __builtin_trap();
+      at += n;
+    }
+    multiplexer.run(false, true);
+    CheckAnswers(peer.get());
+    if (endpoint->GetState() != Control::Service::State::Connected) break;
+  }
+
+  stopper->mux_detach();
+  ctrlServer.Deactivate();
+  // Every block the connection took is back in the pool.
+  if (Packet_pool::available() != Packet_pool::capacity()) __builtin_trap();
+  return 0;
+}
