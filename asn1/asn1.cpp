@@ -520,23 +520,12 @@ void SEQUENCE::BitMap::resize(unsigned nBits) {
   totalBits = nBits;
 }
 
-bool SEQUENCE::BitMap::operator[](unsigned bit) const {
-  if (bit >= totalBits) return false;
-  return (bitData[bit / 8] >> (7 - bit % 8)) & 1;
-}
-
 void SEQUENCE::BitMap::set(unsigned bit) {
   if (bit < totalBits) bitData[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
 }
 
 void SEQUENCE::BitMap::clear(unsigned bit) {
   if (bit < totalBits) bitData[bit / 8] &= static_cast<unsigned char>(~(0x80 >> (bit % 8)));
-}
-
-bool SEQUENCE::BitMap::any() const {
-  for (unsigned char b : bitData)
-    if (b) return true;
-  return false;
 }
 
 void SEQUENCE::BitMap::swap(BitMap& o) {
@@ -609,11 +598,6 @@ int SEQUENCE::getFieldId(unsigned index) const {
 AbstractData* SEQUENCE::createField(unsigned index) {
   if (!fields[index]) fields[index] = AbstractData::create(info()->fieldInfos[index]);
   return fields[index];
-}
-
-bool SEQUENCE::hasOptionalField(unsigned id) const {
-  if (id < optionalFields.size()) return optionalFields[id];
-  return extensionMap_[id - optionalFields.size()];
 }
 
 void SEQUENCE::includeOptionalField(unsigned id, unsigned index) {

@@ -16,6 +16,8 @@
 
 #include <boost/cast.hpp>
 
+#include "core/recycle.h"
+
 namespace ASN1 {
 
 class AbstractData;
@@ -54,9 +56,19 @@ unsigned CountBits(unsigned v);
 int lexicographic_compare_bytes(const char* b1, const char* e1, const char* b2, const char* e2);
 
 namespace detail {
-// Per-class allocation hook; plain heap allocation is all the board needs.
+// Per-class allocation hook of the value classes. Every message decoded or
+// built makes and drops a handful of value objects, so their blocks are
+// recycled (see core/recycle.h).
 template <class T>
-class Allocator {};
+class Allocator {
+ public:
+  static void* operator new(std::size_t n) { return Recycle::take(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { Recycle::give(p, n); }
+};
+
+// The same blocks for the containers inside a value.
+template <class T>
+using RecyclingAllocator = Recycle::Allocator<T>;
 }  // namespace detail
 
 // ---------------------------------------------------------------------------
@@ -670,23 +682,31 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     BitMap() : totalBits(0) {}
     unsigned size() const { return totalBits; }
     void resize(unsigned nBits);
-    bool operator[](unsigned bit) const;
+    bool operator[](unsigned bit) const {
+      if (bit >= totalBits) return false;
+      return (bitData[bit / 8] >> (7 - bit % 8)) & 1;
+    }
     void set(unsigned bit);
     void clear(unsigned bit);
-    bool any() const;
+    bool any() const {
+      for (unsigned char b : bitData)
+        if (b) return true;
+      return false;
+    }
     void swap(BitMap& o);
-    std::vector<unsigned char>& data() { return bitData; }
-    const std::vector<unsigned char>& data() const { return bitData; }
+    typedef std::vector<unsigned char, detail::RecyclingAllocator<unsigned char>> Octets;
+    Octets& data() { return bitData; }
+    const Octets& data() const { return bitData; }
     bool operator==(const BitMap& o) const {
       return totalBits == o.totalBits && bitData == o.bitData;
     }
 
    private:
     std::uint32_t totalBits;
-    std::vector<unsigned char> bitData;
+    Octets bitData;
   };
 
-  typedef std::vector<AbstractData*> FieldVector;
+  typedef std::vector<AbstractData*, detail::RecyclingAllocator<AbstractData*>> FieldVector;
 
   explicit SEQUENCE(const void* info);
   SEQUENCE(const SEQUENCE& other);
@@ -705,7 +725,10 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
   // The field object, created from its record when it does not exist yet.
   AbstractData* createField(unsigned index);
 
-  bool hasOptionalField(unsigned id) const;
+  bool hasOptionalField(unsigned id) const {
+    if (id < optionalFields.size()) return optionalFields[id];
+    return extensionMap_[id - optionalFields.size()];
+  }
   void includeOptionalField(unsigned id, unsigned index);
   void removeOptionalField(unsigned id);
 
@@ -743,7 +766,7 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
 
 class SEQUENCE_OF_Base : public ConstrainedObject, public detail::Allocator<SEQUENCE_OF_Base> {
  public:
-  typedef std::vector<AbstractData*> Container;
+  typedef std::vector<AbstractData*, detail::RecyclingAllocator<AbstractData*>> Container;
 
   explicit SEQUENCE_OF_Base(const void* info) : ConstrainedObject(info) {}
   SEQUENCE_OF_Base(const SEQUENCE_OF_Base& other);

@@ -14,6 +14,41 @@ Module* CoderEnv::find(const char* name) const {
   return it == modules.end() ? nullptr : it->second;
 }
 
+namespace {
+
+// The vector behind a back-inserter.
+struct BackInserter : std::back_insert_iterator<std::vector<char>> {
+  explicit BackInserter(std::back_insert_iterator<std::vector<char>> it)
+      : std::back_insert_iterator<std::vector<char>>(it) {}
+  std::vector<char>& target() const { return *container; }
+};
+
+}  // namespace
+
+bool CoderEnv::encodeInto(const AbstractData& value, std::vector<char>& out) const {
+  switch (encodingRule) {
+    case per_Aligned:
+    case per_Unaligned:
+      return encodePER(value, out);
+    case ber:
+      return encodeBER(value, out);
+    case avn:
+      return encodeAVN(value, out);
+    default:
+      return false;
+  }
+}
+
+bool CoderEnv::encode(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out) {
+  std::vector<char>& octets = BackInserter(out).target();
+  std::size_t mark = octets.size();
+  // Room for a whole control message, unless the caller made some.
+  if (octets.capacity() - mark < 64) octets.reserve(mark + 256);
+  if (encodeInto(value, octets)) return true;
+  octets.resize(mark);
+  return false;
+}
+
 bool CoderEnv::encodePER(const AbstractData& value, std::vector<char>& out) const {
   PEREncoder encoder(out, encodingRule == per_Aligned);
   return value.accept(encoder);

@@ -39,6 +39,10 @@ class CoderEnv {
 
   template <class OutputIterator>
   bool encode(const AbstractData& value, OutputIterator out);
+  // The form every caller uses: the octets are coded straight onto the end
+  // of the caller's vector, which is cut back to where it stood when the
+  // value fails, so it still receives nothing but a whole encoding.
+  bool encode(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out);
   bool decode(const char* begin, const char* end, AbstractData& value, bool detached);
 
   void insert(const char* name, Module* module) { modules[name] = module; }
@@ -48,6 +52,7 @@ class CoderEnv {
   int encodingRule;
 
  private:
+  bool encodeInto(const AbstractData& value, std::vector<char>& out) const;
   bool encodePER(const AbstractData& value, std::vector<char>& out) const;
   bool encodeBER(const AbstractData& value, std::vector<char>& out) const;
   bool encodeAVN(const AbstractData& value, std::vector<char>& out) const;
@@ -63,23 +68,9 @@ bool CoderEnv::encode(const AbstractData& value, OutputIterator out) {
   // Nothing reaches out unless the whole value coded.
   std::vector<char> octets;
   octets.reserve(256);
-  bool ok;
-  switch (encodingRule) {
-    case per_Aligned:
-    case per_Unaligned:
-      ok = encodePER(value, octets);
-      break;
-    case ber:
-      ok = encodeBER(value, octets);
-      break;
-    case avn:
-      ok = encodeAVN(value, octets);
-      break;
-    default:
-      ok = false;
-  }
-  if (ok) std::copy(octets.begin(), octets.end(), out);
-  return ok;
+  if (!encodeInto(value, octets)) return false;
+  std::copy(octets.begin(), octets.end(), out);
+  return true;
 }
 
 bool encode(const AbstractData& value, CoderEnv* env,

@@ -9,9 +9,8 @@ namespace {
 
 // Least k with 2^k >= range (range >= 1).
 unsigned bitsFor(std::uint64_t range) {
-  unsigned k = 0;
-  while (k < 64 && (std::uint64_t(1) << k) < range) ++k;
-  return k;
+  if (range <= 1) return 0;
+  return 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
 }
 
 std::int64_t lowerOf(const ConstrainedInfo& c) {
@@ -57,23 +56,41 @@ bool charactersAsCodes(const StringInfo& si, unsigned b) {
 // ===========================================================================
 // Encoder.
 
-void PEREncoder::encodeMultiBit(std::uint32_t value, unsigned nBits) {
-  while (nBits) {
-    if (freeBits_ == 8) out_->push_back(0);
-    unsigned take = std::min<unsigned>(nBits, freeBits_);
-    unsigned shift = nBits - take;
-    unsigned bits = static_cast<unsigned>((std::uint64_t(value) >> shift) & ((1u << take) - 1));
-    out_->back() =
-        static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << (freeBits_ - take)));
+// Fills the open octet first, then writes whole octets, then opens the last
+// one: at most five octets per call, each pushed once.
+void PEREncoder::encodeBits(std::uint32_t value, unsigned nBits) {
+  if (nBits == 0) return;
+  std::vector<char>& out = *out_;
+  std::uint32_t v = nBits >= 32 ? value : value & ((std::uint32_t(1) << nBits) - 1);
+  if (freeBits_ != 8) {
+    unsigned take = nBits < freeBits_ ? nBits : freeBits_;
+    unsigned rest = nBits - take;
+    unsigned bits = static_cast<unsigned>(std::uint64_t(v) >> rest);
+    out.back() =
+        static_cast<char>(static_cast<unsigned char>(out.back()) | (bits << (freeBits_ - take)));
     freeBits_ = static_cast<unsigned short>(freeBits_ - take);
-    nBits -= take;
     if (freeBits_ == 0) freeBits_ = 8;
+    nBits = rest;
+    if (nBits == 0) return;
   }
+  // The octets left, most significant first: the last one open when the
+  // field ends inside it.
+  unsigned octets = (nBits + 7) / 8;
+  std::uint64_t aligned = std::uint64_t(v) << (8 * octets - nBits);
+  for (unsigned i = octets; i-- > 0;) out.push_back(static_cast<char>(aligned >> (8 * i)));
+  freeBits_ = static_cast<unsigned short>(8 * octets - nBits);
+  if (freeBits_ == 0) freeBits_ = 8;
 }
 
 void PEREncoder::encodeBitMap(const unsigned char* octets, unsigned nBits) {
   unsigned whole = nBits / 8;
-  for (unsigned i = 0; i < whole; ++i) encodeMultiBit(octets[i], 8);
+  if (freeBits_ == 8) {
+    // At an octet boundary the whole octets go as they are.
+    out_->insert(out_->end(), reinterpret_cast<const char*>(octets),
+                 reinterpret_cast<const char*>(octets) + whole);
+  } else {
+    for (unsigned i = 0; i < whole; ++i) encodeMultiBit(octets[i], 8);
+  }
   if (nBits % 8) encodeMultiBit(octets[whole] >> (8 - nBits % 8), nBits % 8);
 }
 
@@ -177,15 +194,29 @@ bool PEREncoder::encodeOpenOctets(const char* data, std::size_t n) {
   return true;
 }
 
+// The contents are coded in place behind the aligned end of the output, and
+// their length determinant (one or two octets) is slid in before them once
+// their size is known: the same octets as coding them apart, without a
+// second buffer.
 bool PEREncoder::encodeAnyType(const AbstractData* value) {
-  std::vector<char> inner;
-  inner.reserve(256);
+  byteAlign();
+  std::vector<char>& out = *out_;
+  std::size_t mark = out.size();
   if (value) {
-    PEREncoder encoder(inner, true);
+    PEREncoder encoder(out, true);
     if (!value->accept(encoder)) return false;
   }
-  if (inner.empty()) inner.push_back(0);
-  return encodeOpenOctets(inner.data(), inner.size());
+  if (out.size() == mark) out.push_back(0);
+  std::size_t n = out.size() - mark;
+  if (n < 128) {
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(mark), static_cast<char>(n));
+  } else if (n < 16384) {
+    const char length[2] = {static_cast<char>(0x80 | n >> 8), static_cast<char>(n & 0xFF)};
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(mark), length, length + 2);
+  } else {
+    return false;  // no fragmented form on this link
+  }
+  return true;
 }
 
 bool PEREncoder::encodeUnconstrainedInteger(int value) {
@@ -198,8 +229,13 @@ bool PEREncoder::encodeUnconstrainedInteger(int value) {
   else
     bits = bitsFor(static_cast<std::uint64_t>(-v)) + 1;
   unsigned c = (bits + 7) / 8;
-  if (!encodeLength(c, 0, UnboundedLength)) return false;
-  encodeMultiBit(static_cast<std::uint32_t>(value), 8 * c);
+  // A length without upper bound: aligned, and one octet for 1 to 4; then
+  // the c octets of the value, most significant first.
+  byteAlign();
+  std::vector<char>& out = *out_;
+  out.push_back(static_cast<char>(c));
+  for (unsigned i = c; i-- > 0;)
+    out.push_back(static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i)));
   return true;
 }
 
@@ -423,37 +459,55 @@ bool PERDecoder::decodeSingleBit(bool& bit) {
   return true;
 }
 
-bool PERDecoder::decodeMultiBit(unsigned nBits, std::uint32_t& value) {
+// The rest of the current octet, then whole octets, then the top of the
+// last one: at most five octet reads per call.
+bool PERDecoder::decodeBits(unsigned nBits, std::uint32_t& value) {
+  // Callers that have checked the bits left read on without testing the
+  // result; a refused read still gives them a defined value.
+  value = 0;
   if (nBits > 32 || nBits > getBitsLeft()) return false;
-  std::uint64_t r = 0;
-  while (nBits) {
-    unsigned take = std::min<unsigned>(nBits, bitsLeft_);
-    unsigned char octet = static_cast<unsigned char>(*pos_);
-    unsigned shift = bitsLeft_ - take;
-    r = (r << take) | ((octet >> shift) & ((1u << take) - 1));
-    bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - take);
-    nBits -= take;
-    if (bitsLeft_ == 0) {
-      ++pos_;
-      bitsLeft_ = 8;
-    }
+  if (nBits == 0) return true;
+  std::uint64_t r = static_cast<unsigned char>(*pos_) & ((1u << bitsLeft_) - 1);
+  if (nBits < bitsLeft_) {
+    bitsLeft_ = static_cast<unsigned short>(bitsLeft_ - nBits);
+    value = static_cast<std::uint32_t>(r >> bitsLeft_);
+    return true;
+  }
+  nBits -= bitsLeft_;
+  ++pos_;
+  while (nBits >= 8) {
+    r = r << 8 | static_cast<unsigned char>(*pos_++);
+    nBits -= 8;
+  }
+  if (nBits) {
+    r = r << nBits | (static_cast<unsigned char>(*pos_) >> (8 - nBits));
+    bitsLeft_ = static_cast<unsigned short>(8 - nBits);
+  } else {
+    bitsLeft_ = 8;
   }
   value = static_cast<std::uint32_t>(r);
   return true;
 }
 
-bool PERDecoder::decodeBitMap(std::vector<unsigned char>& octets, unsigned nBits) {
+bool PERDecoder::decodeBitMap(SEQUENCE::BitMap::Octets& octets, unsigned nBits) {
   if (nBits > getBitsLeft()) return false;
-  octets.assign((std::size_t(nBits) + 7) / 8, 0);
-  for (unsigned i = 0; i < nBits / 8; ++i) {
-    std::uint32_t v;
-    if (!decodeMultiBit(8, v)) return false;
-    octets[i] = static_cast<unsigned char>(v);
+  unsigned whole = nBits / 8;
+  octets.resize((std::size_t(nBits) + 7) / 8);
+  if (bitsLeft_ == 8) {
+    // At an octet boundary the whole octets are taken as they are.
+    std::copy(pos_, pos_ + whole, octets.begin());
+    pos_ += whole;
+  } else {
+    for (unsigned i = 0; i < whole; ++i) {
+      std::uint32_t v;
+      if (!decodeMultiBit(8, v)) return false;
+      octets[i] = static_cast<unsigned char>(v);
+    }
   }
   if (nBits % 8) {
     std::uint32_t v;
     if (!decodeMultiBit(nBits % 8, v)) return false;
-    octets[nBits / 8] = static_cast<unsigned char>(v << (8 - nBits % 8));
+    octets[whole] = static_cast<unsigned char>(v << (8 - nBits % 8));
   }
   return true;
 }
@@ -677,7 +731,7 @@ bool PERDecoder::do_visit(BIT_STRING& value) {
     std::size_t octets = (std::size_t(n) + 7) / 8;
     return decodeBlock(data.data(), octets) == octets;
   }
-  std::vector<unsigned char> bits;
+  SEQUENCE::BitMap::Octets bits;
   if (!decodeBitMap(bits, n)) return false;
   std::copy(bits.begin(), bits.end(), data.begin());
   return true;

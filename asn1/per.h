@@ -50,7 +50,22 @@ class PEREncoder : public ConstVisitor {
 
   // Building blocks.
   void encodeSingleBit(bool value) { encodeMultiBit(value ? 1 : 0, 1); }
-  void encodeMultiBit(std::uint32_t value, unsigned nBits);
+  void encodeMultiBit(std::uint32_t value, unsigned nBits) {
+    // Most fields are a few bits that fit in the open octet, or one octet.
+    if (freeBits_ != 8 && nBits <= freeBits_) {
+      freeBits_ = static_cast<unsigned short>(freeBits_ - nBits);
+      unsigned bits = value & ((1u << nBits) - 1);
+      out_->back() =
+          static_cast<char>(static_cast<unsigned char>(out_->back()) | (bits << freeBits_));
+      if (freeBits_ == 0) freeBits_ = 8;
+      return;
+    }
+    if (freeBits_ == 8 && nBits == 8) {
+      out_->push_back(static_cast<char>(value));
+      return;
+    }
+    encodeBits(value, nBits);
+  }
   void encodeBitMap(const unsigned char* octets, unsigned nBits);
   void encodeBlock(const char* data, std::size_t n);
   void encodeByte(unsigned char octet);
@@ -67,6 +82,7 @@ class PEREncoder : public ConstVisitor {
   bool encodeOpenOctets(const char* data, std::size_t n);
 
  private:
+  void encodeBits(std::uint32_t value, unsigned nBits);
   bool encodeUnconstrainedInteger(int value);
 
   std::vector<char>* out_;
@@ -113,8 +129,21 @@ class PERDecoder : public Visitor {
 
   // Building blocks.
   bool decodeSingleBit(bool& bit);
-  bool decodeMultiBit(unsigned nBits, std::uint32_t& value);
-  bool decodeBitMap(std::vector<unsigned char>& octets, unsigned nBits);
+  bool decodeMultiBit(unsigned nBits, std::uint32_t& value) {
+    // Most fields are a few bits inside the current octet, or one octet.
+    if (nBits <= bitsLeft_ && pos_ < end_) {
+      unsigned left = bitsLeft_ - nBits;
+      value = (static_cast<unsigned char>(*pos_) >> left) & ((1u << nBits) - 1);
+      if (left == 0) {
+        ++pos_;
+        left = 8;
+      }
+      bitsLeft_ = static_cast<unsigned short>(left);
+      return true;
+    }
+    return decodeBits(nBits, value);
+  }
+  bool decodeBitMap(SEQUENCE::BitMap::Octets& octets, unsigned nBits);
   // Copies at most the octets left; returns how many it copied.
   std::size_t decodeBlock(char* data, std::size_t n);
   int decodeUnsigned(std::int64_t lb, std::int64_t ub, std::int64_t& v);
@@ -127,6 +156,7 @@ class PERDecoder : public Visitor {
   std::size_t octetsLeft() const { return static_cast<std::size_t>(end_ - pos_); }
 
  private:
+  bool decodeBits(unsigned nBits, std::uint32_t& value);
   // Reads an open-type length, checks that its octets are all there and
   // gives the position just past them.
   bool decodeOpenTypeEnd(const char*& mark);

@@ -4,13 +4,24 @@
 //
 //   BM_PingRoundTrip/floor, /daemon  one ping, wait for its answer
 //                                    (median_us, p99_us, ratio_to_floor)
-//   BM_PipelinedPings/floor, /daemon 256 pings in one write, then every
-//                                    answer (items_per_second, ratio_to_floor)
+//   BM_PipelinedPings/floor, /floor_process, /daemon
+//                                    256 pings in one write, then every
+//                                    answer (items_per_second, rate_vs_floor:
+//                                    the daemon's rate over the floor's;
+//                                    rate_vs_process_floor: the same against
+//                                    the floor run as a separate process;
+//                                    server_cpu_us_per_answer: CPU time of
+//                                    the serving task per answer)
 //
-// The daemon is the board build next to this benchmark (../velmard). It runs
-// in a private mount namespace with temporary folders over "/var/run",
-// "/var/log" and "/usr/local/etc", so its pid and status files stay out of
-// the real system.
+// Beside each daemon figure, allocs_per_answer: the heap allocations the
+// daemon made per answer while the benchmark ran.
+//
+// The daemon is the board build's own start-up (core/main.cpp, built into
+// this benchmark under another name) run in a forked child, so that the
+// counting allocator below sees every allocation it makes. It runs in a
+// private mount namespace with temporary folders over "/var/run", "/var/log"
+// and "/usr/local/etc", so its pid and status files stay out of the real
+// system.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -22,6 +33,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,11 +46,79 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/private_mounts.h"
+
+int velmard_main(int argc, char** argv);
+
+namespace {
+
+// Allocations counted by the replaced operator new. The counter lives in a
+// shared page, so the forked daemon's count is read by this process.
+std::uint64_t* allocCount() {
+  static std::uint64_t* count = [] {
+    void* p = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
+                     MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<std::uint64_t*>(p);
+  }();
+  return count;
+}
+
+std::uint64_t daemonAllocs() {
+  std::uint64_t* c = allocCount();
+  return c ? __atomic_load_n(c, __ATOMIC_RELAXED) : 0;
+}
+
+pid_t countingPid = -1;  // only the daemon counts
+
+void* countedAlloc(std::size_t n) {
+  if (countingPid >= 0) {
+    std::uint64_t* c = allocCount();
+    if (c) __atomic_fetch_add(c, 1, __ATOMIC_RELAXED);
+  }
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+  return countedAlloc(n);
+}
+void* operator new[](std::size_t n) {
+  return countedAlloc(n);
+}
+void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
+  try {
+    return countedAlloc(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, std::nothrow_t const&) noexcept {
+  try {
+    return countedAlloc(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -89,6 +169,19 @@ int ListenLoopback(int& port) {
   return l;
 }
 
+// Nanoseconds a task has run on a CPU, from the scheduler's own account
+// ("/proc/<pid>/schedstat", or "/proc/self/task/<tid>/schedstat" for a
+// thread): unlike the rates, it does not depend on what else the machine
+// runs. 0 when unknown.
+double CpuNs(std::string const& schedstat) {
+  FILE* f = std::fopen(schedstat.c_str(), "r");
+  if (!f) return 0;
+  unsigned long long ns = 0;
+  if (std::fscanf(f, "%llu", &ns) != 1) ns = 0;
+  std::fclose(f);
+  return double(ns);
+}
+
 // Reads TPKT frames and counts the success answers among them; the
 // daemon's own signals (trunk status every second) are skipped.
 class AnswerReader {
@@ -126,22 +219,43 @@ class AnswerReader {
 
 // The floor: answers every complete frame with the success frame, one write
 // per answer as the daemon does, with nothing else in the way.
+// It runs as a thread of this process, or, to show what a separate process
+// costs by itself, as a forked child like the daemon.
 class FloorServer {
  public:
-  FloorServer() {
+  explicit FloorServer(bool process = false) {
     listen_ = ListenLoopback(port_);
-    thread_ = std::thread([this] { Serve(); });
+    if (!process) {
+      thread_ = std::thread([this] { Serve(); });
+      return;
+    }
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      Serve();
+      _exit(0);
+    }
   }
   ~FloorServer() {
-    ::shutdown(listen_, SHUT_RDWR);
-    if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
-    thread_.join();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    } else {
+      ::shutdown(listen_, SHUT_RDWR);
+      if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
+      thread_.join();
+    }
     ::close(listen_);
   }
   int port() const { return port_; }
+  std::string schedstat() const {
+    if (pid_ > 0) return "/proc/" + std::to_string(pid_) + "/schedstat";
+    return "/proc/self/task/" + std::to_string(tid_.load()) + "/schedstat";
+  }
 
  private:
   void Serve() {
+    tid_ = pid_t(::gettid());
     int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) return;
     int one = 1;
@@ -169,19 +283,11 @@ class FloorServer {
 
   int listen_ = -1;
   int port_ = 0;
+  pid_t pid_ = -1;
+  std::atomic<pid_t> tid_{0};
   std::atomic<int> client_{-1};
   std::thread thread_;
 };
-
-std::string DaemonPath() {
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "velmard";
-  self[n] = 0;
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  return dir + "/../velmard";
-}
 
 class RunningDaemon {
  public:
@@ -190,8 +296,8 @@ class RunningDaemon {
     root_ = ::mkdtemp(tmpl) ? tmpl : "";
     int l = ListenLoopback(port_);  // a free port, given back at once
     ::close(l);
-    std::string binary = DaemonPath();
     std::string port = std::to_string(port_);
+    allocCount();  // the shared page exists before the fork
     std::vector<std::pair<std::string, std::string>> mounts = {{root_ + "/run", "/var/run"},
                                                                {root_ + "/log", "/var/log"},
                                                                {root_ + "/etc", "/usr/local/etc"}};
@@ -209,8 +315,12 @@ class RunningDaemon {
       ::dup2(null, 0);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      ::execl(binary.c_str(), binary.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
+      countingPid = ::getpid();
+      char name[] = "velmard";
+      char option[] = "--port";
+      char* args[] = {name, option, &port[0], nullptr};
+      optind = 1;
+      _exit(velmard_main(3, args));
     }
     auto deadline = Clock::now() + std::chrono::seconds(20);
     while (Clock::now() < deadline && fd_ < 0) {
@@ -238,6 +348,7 @@ class RunningDaemon {
     }
   }
   int fd() const { return fd_; }
+  std::string schedstat() const { return "/proc/" + std::to_string(pid_) + "/schedstat"; }
 
  private:
   std::string root_;
@@ -249,38 +360,43 @@ class RunningDaemon {
 struct Target {
   int fd = -1;
   AnswerReader* reader = nullptr;
+  std::string schedstat;  // of the serving task
 };
 
-FloorServer* floorServer = nullptr;
+enum Kind { kFloor, kFloorProcess, kDaemon };
+
+FloorServer* floorServers[2] = {nullptr, nullptr};
 RunningDaemon* daemonProcess = nullptr;
 double floorMedianUs = 0;
-double floorRate = 0;
+double floorRate[2] = {0, 0};
 
-Target Connect(bool daemon) {
-  static int floorFd = -1;
-  static AnswerReader* floorReader = nullptr;
+Target Connect(Kind kind) {
+  static int floorFd[2] = {-1, -1};
+  static AnswerReader* floorReader[2] = {nullptr, nullptr};
   static AnswerReader* daemonReader = nullptr;
-  if (daemon) {
+  if (kind == kDaemon) {
     if (!daemonProcess) daemonProcess = new RunningDaemon;
     if (!daemonReader && daemonProcess->fd() >= 0)
       daemonReader = new AnswerReader(daemonProcess->fd());
-    return {daemonProcess->fd(), daemonReader};
+    return {daemonProcess->fd(), daemonReader, daemonProcess->schedstat()};
   }
-  if (!floorServer) {
-    floorServer = new FloorServer;
-    floorFd = Loopback(floorServer->port());
-    floorReader = new AnswerReader(floorFd);
+  if (!floorServers[kind]) {
+    floorServers[kind] = new FloorServer(kind == kFloorProcess);
+    floorFd[kind] = Loopback(floorServers[kind]->port());
+    floorReader[kind] = new AnswerReader(floorFd[kind]);
   }
-  return {floorFd, floorReader};
+  return {floorFd[kind], floorReader[kind], floorServers[kind]->schedstat()};
 }
 
 void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
-  Target t = Connect(daemon);
+  Target t = Connect(daemon ? kDaemon : kFloor);
   if (t.fd < 0) {
     state.SkipWithError("no connection to the server");
     return;
   }
   std::vector<double> us;
+  us.reserve(1 << 20);
+  std::uint64_t allocsBefore = daemonAllocs();
   for (auto _ : state) {
     auto start = Clock::now();
     if (!WriteAll(t.fd, kPing, sizeof kPing) || !t.reader->Await(1)) {
@@ -289,6 +405,7 @@ void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
     }
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
+  std::uint64_t allocs = daemonAllocs() - allocsBefore;
   std::sort(us.begin(), us.end());
   double median = us[us.size() / 2];
   double p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
@@ -296,16 +413,19 @@ void BM_PingRoundTrip(benchmark::State& state, bool daemon) {
   state.counters["p99_us"] = p99;
   if (!daemon) floorMedianUs = median;
   if (daemon && floorMedianUs > 0) state.counters["ratio_to_floor"] = median / floorMedianUs;
+  if (daemon) state.counters["allocs_per_answer"] = double(allocs) / double(state.iterations());
 }
 
-void BM_PipelinedPings(benchmark::State& state, bool daemon) {
-  Target t = Connect(daemon);
+void BM_PipelinedPings(benchmark::State& state, Kind kind) {
+  Target t = Connect(kind);
   if (t.fd < 0) {
     state.SkipWithError("no connection to the server");
     return;
   }
   std::vector<unsigned char> batch;
   for (int i = 0; i < kPipelined; ++i) batch.insert(batch.end(), kPing, kPing + sizeof kPing);
+  std::uint64_t allocsBefore = daemonAllocs();
+  double cpuBefore = CpuNs(t.schedstat);
   auto start = Clock::now();
   for (auto _ : state) {
     if (!WriteAll(t.fd, batch.data(), batch.size()) || !t.reader->Await(kPipelined)) {
@@ -314,17 +434,29 @@ void BM_PipelinedPings(benchmark::State& state, bool daemon) {
     }
   }
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::uint64_t allocs = daemonAllocs() - allocsBefore;
   double rate = double(state.iterations()) * kPipelined / seconds;
   state.SetItemsProcessed(int64_t(state.iterations()) * kPipelined);
-  if (!daemon) floorRate = rate;
-  if (daemon && rate > 0 && floorRate > 0) state.counters["ratio_to_floor"] = floorRate / rate;
+  double cpu = CpuNs(t.schedstat) - cpuBefore;
+  if (cpuBefore > 0 && cpu > 0)
+    state.counters["server_cpu_us_per_answer"] =
+        cpu / 1000 / (double(state.iterations()) * kPipelined);
+  if (kind != kDaemon) {
+    floorRate[kind] = rate;
+    return;
+  }
+  if (rate > 0 && floorRate[kFloor] > 0) state.counters["rate_vs_floor"] = rate / floorRate[kFloor];
+  if (rate > 0 && floorRate[kFloorProcess] > 0)
+    state.counters["rate_vs_process_floor"] = rate / floorRate[kFloorProcess];
+  state.counters["allocs_per_answer"] = double(allocs) / (double(state.iterations()) * kPipelined);
 }
 
-// Floor first, so the daemon's run can report its ratio.
+// Floors first, so the daemon's run can report its ratios.
 BENCHMARK_CAPTURE(BM_PingRoundTrip, floor, false)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PingRoundTrip, daemon, true)->UseRealTime();
-BENCHMARK_CAPTURE(BM_PipelinedPings, floor, false)->UseRealTime();
-BENCHMARK_CAPTURE(BM_PipelinedPings, daemon, true)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, floor, kFloor)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, floor_process, kFloorProcess)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PipelinedPings, daemon, kDaemon)->UseRealTime();
 
 }  // namespace
 
@@ -334,6 +466,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   delete daemonProcess;
-  delete floorServer;
+  delete floorServers[kFloor];
+  delete floorServers[kFloorProcess];
   return 0;
 }

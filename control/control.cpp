@@ -15,6 +15,7 @@
 #include "control/strm.h"
 #include "control/tpkt.h"
 #include "core/profile.h"
+#include "core/timer.h"
 
 namespace Control {
 
@@ -130,8 +131,9 @@ void Service::Send(char const* data, int len) {
     return;
   }
   p.put(data, n);
-  point1.end();
-  point2.begin();
+  uint32_t now = Mux::microseconds();  // ends the first part, begins the second
+  point1.end_at(now);
+  point2.begin_at(now);
   message(p);
   point2.end();
 }

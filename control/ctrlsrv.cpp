@@ -259,17 +259,23 @@ void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal) {
 }
 
 void Server::SendMsg(LGCP::Message& msg) {
-  std::vector<char> out;
+  std::vector<char> own;
+  bool reuse = !sendBufferBusy_;
+  std::vector<char>& out = reuse ? sendBuffer_ : own;
+  out.clear();
   out.reserve(200);
   ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
   if (!ASN1::encode(msg, &env, std::back_inserter(out))) {
     std::cerr << ext::header(this) << "send fail: encode error!" << msg << std::endl;
     return;
   }
-  if (transport_)
-    transport_->Send(out.data(), int(out.size()));
-  else
+  if (!transport_) {
     std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
+    return;
+  }
+  if (reuse) sendBufferBusy_ = true;
+  transport_->Send(out.data(), int(out.size()));
+  if (reuse) sendBufferBusy_ = false;
 }
 
 bool Server::CheckServerConnection(bool& connected) const {

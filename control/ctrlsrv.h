@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <vector>
 #include <ostream>
 
 #include "control/control.h"
@@ -116,6 +117,11 @@ class Server : public Control::Notify {
   };
   std::map<unsigned, Delayed> delayed_;
   unsigned nextToken_ = 0;
+
+  // Encoding space kept from one message to the next; a message sent while
+  // another is being sent (from inside the transport) codes into its own.
+  std::vector<char> sendBuffer_;
+  bool sendBufferBusy_ = false;
 };
 
 }  // namespace CtrlSrv

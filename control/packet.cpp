@@ -288,7 +288,10 @@ void Packet::check_fail(char const* format, ...) {
 }
 
 void Packet::passert(bool cond, std::string const& text) const {
-  if (cond) return;
+  if (!cond) passert_fail(text.c_str());
+}
+
+void Packet::passert_fail(char const* text) const {
   std::clog << "PACKET ASSERTION FAILED!" << std::endl << text << std::endl;
   PacketInfo(*this).put(std::clog);
   std::clog << std::endl;

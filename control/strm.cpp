@@ -133,8 +133,11 @@ void StrmProtocol::report_write_failure(char const* what, int error) {
 
 void StrmProtocol::message(Packet& p) {
   p.passert(!p.is_null(), "null packet");
-  u32 start = Mux::milliseconds();
-  write_measure_.begin();
+  // One reading serves the time-out and the measure.
+  Mux::timeval now;
+  Mux::mux_gettimeofday(now);
+  u32 start = Mux::milliseconds(now);
+  write_measure_.begin_at(Mux::microseconds(now));
 
   // Sending with MSG_NOSIGNAL: a vanished peer is a write error here, not a
   // signal that depends on the process's SIGPIPE disposition.

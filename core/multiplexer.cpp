@@ -41,6 +41,8 @@ struct Multiplexer::State {
 
   std::list<Dpc*> dpcs;
   std::list<Dpc*> dpcRun;
+  // Nodes of the working copy kept between runs, so a run allocates none.
+  std::list<Dpc*> dpcSpare;
 
   Measure dpcMeasure;
   Measure eventMeasure;
@@ -198,7 +200,8 @@ void Multiplexer::run(bool withWatchdog, bool liveClock) {
     // detached polled handlers or armed a nearer timer.
     execute_dpc();
     if (s.pollsetStale) build_pollset();
-    int timerWait = next_timer_wait(Mux::milliseconds());
+    // The clock is read only when there is a timer to measure against.
+    int timerWait = s.timers.front() ? next_timer_wait(Mux::milliseconds()) : -1;
     if (timerWait >= 0 && (wait < 0 || timerWait < wait)) wait = timerWait;
     if (wait < 0 && s.pollfds.empty() && !terminated) hang();
 
@@ -210,11 +213,14 @@ void Multiplexer::run(bool withWatchdog, bool liveClock) {
 
     // 11. Ping at least once a second, and at once after the clock
     // went back.
-    uint32_t now = Mux::milliseconds();
-    if (firstPass || now < lastPing || now - lastPing > kWatchdogPingPeriod) {
-      firstPass = false;
-      lastPing = now;
-      resetWD();
+    // Without a watchdog there is nothing to ping, nor a clock to read.
+    if (watchdog >= 0) {
+      uint32_t now = Mux::milliseconds();
+      if (firstPass || now < lastPing || now - lastPing > kWatchdogPingPeriod) {
+        firstPass = false;
+        lastPing = now;
+        resetWD();
+      }
     }
 
     // 12.
@@ -256,12 +262,15 @@ void Multiplexer::dispatch() {
   size_t i = 0;
   for (EventHandler& h : s.active) h.revents = s.pollfds[i++].revents;
 
+  // One clock reading ends a call's measure and starts the next one's.
+  uint32_t now = s.active.empty() ? 0 : Mux::microseconds();
   while (!terminated && !s.active.empty()) {
     EventHandler* h = s.active.remove_from_head();
     s.inService.insert_to_tail(h);
-    s.eventMeasure.begin();
+    s.eventMeasure.begin_at(now);
     h->svc_event();
-    s.eventMeasure.end();
+    now = Mux::microseconds();
+    s.eventMeasure.end_at(now);
   }
   // A stop ends the dispatch early; the handlers not called keep their
   // place behind those called, so a later run polls them all in order.
@@ -396,14 +405,32 @@ void Multiplexer::execute_dpc() {
   State& s = st();
   // A call deactivated during the run leaves the copy and does not run;
   // one activated during the run first runs in the next run.
-  s.dpcRun = s.dpcs;
+  if (s.dpcRun.empty()) {
+    s.dpcRun.splice(s.dpcRun.end(), s.dpcSpare);
+    auto at = s.dpcRun.begin();
+    for (Dpc* d : s.dpcs) {
+      if (at != s.dpcRun.end())
+        *at++ = d;
+      else
+        s.dpcRun.push_back(d);
+    }
+    s.dpcSpare.splice(s.dpcSpare.end(), s.dpcRun, at, s.dpcRun.end());
+  } else {
+    s.dpcRun = s.dpcs;
+  }
+  // One clock reading ends a call's measure and starts the next one's.
+  bool timing = false;
+  uint32_t now = 0;
   while (!s.dpcRun.empty()) {
     Dpc* d = s.dpcRun.front();
-    s.dpcRun.pop_front();
+    s.dpcSpare.splice(s.dpcSpare.begin(), s.dpcRun, s.dpcRun.begin());
     if (!d->handler) continue;
-    s.dpcMeasure.begin();
+    if (!timing) now = Mux::microseconds();
+    s.dpcMeasure.begin_at(now);
     d->handler->Invoke();
-    s.dpcMeasure.end();
+    now = Mux::microseconds();
+    s.dpcMeasure.end_at(now);
+    timing = true;
   }
 }
 

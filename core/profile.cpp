@@ -7,7 +7,11 @@ void Measure::begin() {
 }
 
 uint32_t Measure::end() {
-  uint32_t d = Mux::microseconds() - start;
+  return end_at(Mux::microseconds());
+}
+
+uint32_t Measure::end_at(uint32_t now) {
+  uint32_t d = now - start;
   if (first) {
     first = false;
     min = max = cur = d;

@@ -19,6 +19,10 @@ class Measure {
 
   void begin();
   uint32_t end();
+  // The same with a reading of Mux::microseconds() the caller already has,
+  // so that one reading can end one measure and begin the next.
+  void begin_at(uint32_t now) { start = now; }
+  uint32_t end_at(uint32_t now);
   // "min=.. max=.. avg=<latest> counter=.."
   void put(std::ostream& out) const;
 
@@ -44,6 +48,8 @@ class Point {
 
   void begin() { measure.begin(); }
   void end() { measure.end(); }
+  void begin_at(uint32_t now) { measure.begin_at(now); }
+  void end_at(uint32_t now) { measure.end_at(now); }
   // "[name]: " and the measure.
   void put(std::ostream& out) const;
 

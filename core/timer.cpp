@@ -36,13 +36,13 @@ void mux_settimeofday() {
 uint32_t milliseconds() {
   timeval tv;
   mux_gettimeofday(tv);
-  return uint32_t((uint64_t(tv.tv_sec) * 1000000 + tv.tv_usec) / 1000);
+  return milliseconds(tv);
 }
 
 uint32_t microseconds() {
   timeval tv;
   mux_gettimeofday(tv);
-  return uint32_t(uint64_t(tv.tv_sec) * 1000000 + tv.tv_usec);
+  return microseconds(tv);
 }
 
 uint32_t seconds() {

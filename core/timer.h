@@ -8,10 +8,12 @@
 
 #include <sys/select.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/multiplexer.h"
+#include "core/recycle.h"
 
 namespace Mux {
 
@@ -30,6 +32,13 @@ void mux_settimeofday();
 
 uint32_t milliseconds();  // wraps about every 49.7 days
 uint32_t microseconds();  // wraps about every 71.6 minutes
+// The same scales of one reading, for a caller that needs both.
+inline uint32_t milliseconds(const timeval& tv) {
+  return uint32_t((uint64_t(tv.tv_sec) * 1000000 + tv.tv_usec) / 1000);
+}
+inline uint32_t microseconds(const timeval& tv) {
+  return uint32_t(uint64_t(tv.tv_sec) * 1000000 + tv.tv_usec);
+}
 uint32_t seconds();
 
 void timevaladd(timeval& a, const timeval& b);
@@ -95,6 +104,11 @@ class TimerEvent : public F_dual_list_item<TimerEvent> {
   TimerEvent& operator=(const TimerEvent&) = delete;
   virtual ~TimerEvent() { reset(); }
   virtual void fire() = 0;
+
+  // Re-arming a timer makes one event and drops another: their blocks are
+  // recycled rather than taken from the heap each time.
+  static void* operator new(std::size_t n) { return Recycle::take(n); }
+  static void operator delete(void* p, std::size_t n) noexcept { Recycle::give(p, n); }
 
   void schedule(unsigned ms);
   void reset();
