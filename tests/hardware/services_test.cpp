@@ -249,7 +249,11 @@ TEST_F(SpiCtrlTest, LosingSpiSilencesTheServiceForGood) {
   EXPECT_FALSE(spi->reporting());
   spi->clock(-1);
   EXPECT_EQ("spi: read error: channel=0 addr=51\nspi: hal without spi\n", log.text());
-  EXPECT_THAT(Journal(kHal), ElementsAre("spi-read 0 51 failed 5", "spi-read 0 51 failed 19"));
+  // Only the SPI block: a switch opened by an earlier test refreshes its outputs here too.
+  Lines spi;
+  for (auto& line : Journal(kHal))
+    if (line.compare(0, 4, "spi-") == 0) spi.push_back(line);
+  EXPECT_THAT(spi, ElementsAre("spi-read 0 51 failed 5", "spi-read 0 51 failed 19"));
 }
 
 using HwTestsTest = Bench;
