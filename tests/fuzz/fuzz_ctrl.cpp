@@ -30,15 +30,9 @@
 #include "control/tpkt.h"
 #include "core/multiplexer.h"
 #include "core/timer.h"
+#include "tests/fuzz/fuzz_loop.h"
 
 namespace {
-
-// The daemon's log lines go nowhere: formatting them still runs.
-class NullBuf : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
 
 // The control endpoint with the listener left out: the target hands it the
 // accepted socket itself.
@@ -51,73 +45,6 @@ class CaptureEndpoint : public Control::ServiceNet {
   void ImplDeactivate() override {}
   void ImplOnDisconnect() override {}
 };
-
-// Attached after the endpoint's socket, it ends the loop once that socket
-// has had its turn: one pass, one read.
-class Stopper : public EventHandler {
- public:
-  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
-  void shedule_event(pollfd& p) override {
-    p.fd = ready_;
-    p.events = POLLIN;
-  }
-  void svc_event(short) override { multiplexer.terminate(); }
-
- private:
-  int ready_;
-};
-
-class Plan {
- public:
-  explicit Plan(std::uint8_t plan) : bits_(plan), state_(0x9E3779B9u ^ (plan >> 4)) {}
-
-  std::size_t chunk(std::size_t left) {
-    std::size_t n = left;
-    switch (bits_ & 3) {
-      case 1:
-        n = 1;
-        break;
-      case 2:
-        n = 1 + next() % 16;
-        break;
-      case 3:
-        n = 1 + next() % 512;
-        break;
-    }
-    return n < left ? n : left;
-  }
-
-  unsigned step() {
-    unsigned r = next();
-    switch ((bits_ >> 2) & 3) {
-      case 1:
-        return r % 8;
-      case 2:
-        return r % 4 == 0 ? Tpkt_protocol::frame_timeout_ms + r % 2 : r % 100;
-      case 3:
-        return r % 8 == 0 ? HeartBeatCtl::defaultTimeout + r % 2 : r % 5000;
-    }
-    return 0;
-  }
-
- private:
-  unsigned next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return state_;
-  }
-
-  std::uint8_t bits_;
-  std::uint32_t state_;
-};
-
-void Advance(unsigned ms) {
-  std::uint64_t us = std::uint64_t(Mux::g_tv_time.tv_sec) * 1000000 + Mux::g_tv_time.tv_usec;
-  us += std::uint64_t(ms) * 1000;
-  Mux::g_tv_time.tv_sec = std::uint32_t(us / 1000000);
-  Mux::g_tv_time.tv_usec = std::uint32_t(us % 1000000);
-}
 
 // Everything the daemon wrote so far: whole frames only, each a response.
 void CheckAnswers(int peer) {
@@ -140,15 +67,15 @@ void CheckAnswers(int peer) {
   }
 }
 
-NullBuf nullBuf;
-Stopper* stopper;
+fuzzloop::NullBuf nullBuf;
+fuzzloop::Stopper* stopper;
 
 void Setup() {
   std::cout.rdbuf(&nullBuf);
   std::cerr.rdbuf(&nullBuf);
   std::clog.rdbuf(&nullBuf);
   ctrlServer.Bind(HeartBeatCtl::instance());
-  stopper = new Stopper;
+  stopper = new fuzzloop::Stopper;
 }
 
 }  // namespace
@@ -158,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)ready;
   // The socket buffers hold every answer of an input this size.
   if (size == 0 || size > 16384) return 0;
-  Plan plan(data[0]);
+  fuzzloop::Plan plan(data[0], 4, Tpkt_protocol::frame_timeout_ms, HeartBeatCtl::defaultTimeout);
   ++data;
   --size;
 
@@ -178,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool more = true;
   while (more) {
     more = at < size;
-    Advance(plan.step());
+    fuzzloop::Advance(plan.step());
     if (more) {
       std::size_t n = plan.chunk(size - at);
       if (::send(peer.get(), data + at, n, MSG_NOSIGNAL) != ssize_t(n)) __builtin_trap();

@@ -37,6 +37,7 @@
 #include "hardware/hdlc.h"
 #include "hardware/tonec.h"
 #include "sim/board.h"
+#include "tests/fuzz/fuzz_loop.h"
 
 namespace {
 
@@ -50,25 +51,6 @@ constexpr char const* kPaths[] = {"/dev/e1-cas", "/dev/dtmf", "/dev/dsp", "/dev/
 void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
-
-class NullBuf : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
-
-class Stopper : public EventHandler {
- public:
-  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
-  void shedule_event(pollfd& p) override {
-    p.fd = ready_;
-    p.events = POLLIN;
-  }
-  void svc_event(short) override { multiplexer.terminate(); }
-
- private:
-  int ready_;
-};
 
 // What the handlers passed on for the record of this pass.
 struct Seen {
@@ -121,8 +103,8 @@ struct Frames : HDLC::Notify {
   void on_hdlc_ready() override {}
 };
 
-NullBuf nullBuf;
-Stopper* stopper;
+fuzzloop::NullBuf nullBuf;
+fuzzloop::Stopper* stopper;
 SignalProbe probe;
 Tones* tones;
 Dsp* dsp;
@@ -162,7 +144,7 @@ void Setup() {
   std::cout.rdbuf(&nullBuf);
   std::cerr.rdbuf(&nullBuf);
   std::clog.rdbuf(&nullBuf);
-  stopper = new Stopper;
+  stopper = new fuzzloop::Stopper;
   Mux::g_tv_time.tv_sec = 1000000;
   ctrlServer.Bind(E1Ctl::instance());
   ctrlServer.Bind(&probe);

@@ -22,15 +22,11 @@
 #include "core/inifile.h"
 #include "core/inireader.h"
 #include "core/traces.h"
+#include "tests/fuzz/fuzz_loop.h"
 
 namespace {
 
-class NullBuf : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
-NullBuf nullBuf;
+fuzzloop::NullBuf nullBuf;
 std::ostream sink(&nullBuf);
 
 void Check(bool ok) {

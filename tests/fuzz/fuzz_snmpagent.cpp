@@ -39,85 +39,12 @@
 #include "core/traces.h"
 #include "monitoring/monitoringctl.h"
 #include "monitoring/snmpagent.h"
+#include "tests/fuzz/fuzz_loop.h"
 
 namespace {
 
-class NullBuf : public std::streambuf {
- protected:
-  int overflow(int c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
-};
-
-// Attached last, it ends the loop once every other handler had its turn.
-class Stopper : public EventHandler {
- public:
-  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
-  void shedule_event(pollfd& p) override {
-    p.fd = ready_;
-    p.events = POLLIN;
-  }
-  void svc_event(short) override { multiplexer.terminate(); }
-
- private:
-  int ready_;
-};
-
-class Plan {
- public:
-  explicit Plan(std::uint8_t plan) : bits_(plan), state_(0x9E3779B9u ^ (plan >> 5)) {}
-
-  std::size_t chunk(std::size_t left) {
-    std::size_t n = left;
-    switch (bits_ & 3) {
-      case 1:
-        n = 1;
-        break;
-      case 2:
-        n = 1 + next() % 16;
-        break;
-      case 3:
-        n = 1 + next() % 512;
-        break;
-    }
-    return n < left ? n : left;
-  }
-
-  unsigned step() {
-    unsigned r = next();
-    switch ((bits_ >> 2) & 3) {
-      case 1:
-        return r % 8;
-      case 2:
-        return r % 4 == 0 ? SnmpAgentInstance::pingPeriod + r % 2 : r % 100;
-      case 3:
-        return r % 8 == 0 ? SnmpAgentInstance::silenceLimit + r % 2 : r % 5000;
-    }
-    return 0;
-  }
-
-  bool trace() const { return bits_ & 0x10; }
-
- private:
-  unsigned next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return state_;
-  }
-
-  std::uint8_t bits_;
-  std::uint32_t state_;
-};
-
-void Advance(unsigned ms) {
-  std::uint64_t us = std::uint64_t(Mux::g_tv_time.tv_sec) * 1000000 + Mux::g_tv_time.tv_usec;
-  us += std::uint64_t(ms) * 1000;
-  Mux::g_tv_time.tv_sec = std::uint32_t(us / 1000000);
-  Mux::g_tv_time.tv_usec = std::uint32_t(us % 1000000);
-}
-
-NullBuf nullBuf;
-Stopper* stopper;
+fuzzloop::NullBuf nullBuf;
+fuzzloop::Stopper* stopper;
 int listener = -1;
 IniFile::File withAgent;
 IniFile::File withoutAgent;
@@ -169,7 +96,7 @@ bool Setup() {
   std::cout.rdbuf(&nullBuf);
   std::cerr.rdbuf(&nullBuf);
   std::clog.rdbuf(&nullBuf);
-  stopper = new Stopper;
+  stopper = new fuzzloop::Stopper;
   listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -193,13 +120,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The socket buffers hold every frame the daemon sends for an input this
   // size.
   if (!ready || size == 0 || size > 16384) return 0;
-  Plan plan(data[0]);
+  fuzzloop::Plan plan(data[0], 5, SnmpAgentInstance::pingPeriod, SnmpAgentInstance::silenceLimit);
   ++data;
   --size;
 
   Mux::g_tv_time.tv_sec = 1000000;
   Mux::g_tv_time.tv_usec = 0;
-  traces.monitoring_internal = plan.trace();
+  traces.monitoring_internal = (plan.bits() & 0x10) != 0;
   MonitoringCtl& monitoring = *MonitoringCtl::instance();
   monitoring.Configure(withAgent);
   SnmpAgentInstance& link = monitoring.GetAgents().at(0);
@@ -216,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool more = true;
     while (more && link.IsConnected()) {
       more = at < size;
-      Advance(plan.step());
+      fuzzloop::Advance(plan.step());
       if (more) {
         std::size_t n = plan.chunk(size - at);
         if (::send(agent, data + at, n, MSG_NOSIGNAL) != ssize_t(n)) __builtin_trap();
