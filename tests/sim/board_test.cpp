@@ -411,7 +411,9 @@ TEST_F(ControlTest, BadCommandsAreAnsweredWithAnError) {
     EXPECT_EQ(0u, answer.rfind("error ", 0)) << line << " -> " << answer;
     EXPECT_EQ('\n', answer.back()) << line;
   }
-  EXPECT_EQ("ok\n", Ask("now").substr(Ask("now").find('\n') + 1)) << "the connection survives";
+  // One answer: the clock may gain a digit between two.
+  const std::string now = Ask("now");
+  EXPECT_EQ("ok\n", now.substr(now.find('\n') + 1)) << "the connection survives";
 }
 
 }  // namespace
