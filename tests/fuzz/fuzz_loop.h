@@ -5,10 +5,14 @@
 #define VELMARD_TESTS_FUZZ_FUZZ_LOOP_H
 
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <streambuf>
+#include <vector>
+
+#include "asn1/coder_env.h"
 
 #include "core/multiplexer.h"
 #include "core/timer.h"
@@ -98,6 +102,28 @@ inline void Advance(unsigned ms) {
   us += std::uint64_t(ms) * 1000;
   Mux::g_tv_time.tv_sec = std::uint32_t(us / 1000000);
   Mux::g_tv_time.tv_usec = std::uint32_t(us % 1000000);
+}
+
+// Everything the peer received so far: whole TPKT frames only, each body a
+// PER-aligned Msg that `expected` accepts; anything else traps.
+template <class Msg, class Expected>
+void CheckFrames(int peer, Expected expected) {
+  static std::vector<unsigned char> got;
+  got.clear();
+  unsigned char buf[4096];
+  ssize_t n;
+  while ((n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0) got.insert(got.end(), buf, buf + n);
+  std::size_t at = 0;
+  while (at < got.size()) {
+    if (got.size() - at < 4 || got[at] != 3 || got[at + 1] != 0) __builtin_trap();
+    std::size_t len = (std::size_t(got[at + 2]) << 8) | got[at + 3];
+    if (len <= 4 || got.size() - at < len) __builtin_trap();
+    char const* body = reinterpret_cast<char const*>(got.data() + at + 4);
+    Msg msg;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    if (!ASN1::decode(body, body + len - 4, &env, msg, true) || !expected(msg)) __builtin_trap();
+    at += len;
+  }
 }
 
 }  // namespace fuzzloop

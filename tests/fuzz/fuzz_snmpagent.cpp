@@ -71,25 +71,9 @@ void DrainListener() {
 
 // Everything the daemon sent so far: whole frames only, each a command.
 void CheckSent(int agent) {
-  static std::vector<unsigned char> got;
-  got.clear();
-  unsigned char buf[4096];
-  ssize_t n;
-  while ((n = ::recv(agent, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-    got.insert(got.end(), buf, buf + n);
-  std::size_t at = 0;
-  while (at < got.size()) {
-    if (got.size() - at < 4 || got[at] != 3 || got[at + 1] != 0) __builtin_trap();
-    std::size_t len = (std::size_t(got[at + 2]) << 8) | got[at + 3];
-    if (len <= 4 || got.size() - at < len) __builtin_trap();
-    char const* body = reinterpret_cast<char const*>(got.data() + at + 4);
-    MON::Message msg;
-    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-    if (!ASN1::decode(body, body + len - 4, &env, msg, true) ||
-        msg.get_pdu().currentSelection() != MON::PDU::e_command)
-      __builtin_trap();
-    at += len;
-  }
+  fuzzloop::CheckFrames<MON::Message>(agent, [](MON::Message const& m) {
+    return m.get_pdu().currentSelection() == MON::PDU::e_command;
+  });
 }
 
 bool Setup() {
