@@ -45,6 +45,7 @@ struct Board::DeviceSlot {
   std::unique_ptr<Device> device;
   std::map<ino_t, std::unique_ptr<Port>> ports;
   std::vector<JournalEntry> journal;
+  std::vector<std::string> opens;  // how each successful open asked for it
   int openFault = 0;
   int writeFault = 0, writeCount = 0;
   int readFault = 0, readCount = 0;
@@ -136,6 +137,14 @@ bool SendAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::string OpenModeText(int flags) {
+  int mode = flags & O_ACCMODE;
+  std::string text = mode == O_RDONLY ? "O_RDONLY" : mode == O_WRONLY ? "O_WRONLY" : "O_RDWR";
+  if (flags & O_NONBLOCK) text += "|O_NONBLOCK";
+  if (flags & O_CLOEXEC) text += "|O_CLOEXEC";
+  return text;
+}
 
 bool ParseErrno(const std::string& text, int* value) {
   for (const auto& e : kErrnoNames) {
@@ -484,6 +493,7 @@ int Board::Open(const char* path, int flags) {
     errno = e;
     return -1;
   }
+  slot->opens.push_back(OpenModeText(flags));
   auto port = std::make_unique<Port>(*this, sv[1], st.st_ino);
   Port& ref = *port;
   slot->ports[st.st_ino] = std::move(port);
@@ -666,6 +676,12 @@ bool Board::Inject(const std::string& path, const std::vector<std::string>& word
   return slot->device->OnInject(ports, words, reply);
 }
 
+std::vector<std::string> Board::Opens(const std::string& path) {
+  std::lock_guard<std::mutex> lk(mu_);
+  DeviceSlot* slot = Find(path);
+  return slot ? slot->opens : std::vector<std::string>();
+}
+
 int Board::OpenCount(const std::string& path) {
   std::lock_guard<std::mutex> lk(mu_);
   DrainLocked();
@@ -689,6 +705,7 @@ void Board::ResetLocked() {
   for (auto& slot : slots_) {
     g_faultsArmed.fetch_sub(slot->writeCount + slot->readCount);
     slot->journal.clear();
+    slot->opens.clear();
     slot->openFault = slot->writeFault = slot->writeCount = slot->readFault = slot->readCount = 0;
     for (auto& p : slot->ports) {
       p.second->FailRead(0);
@@ -823,6 +840,8 @@ std::string Board::CommandLocked(const std::string& line) {
     slot->journal.clear();
   } else if (cmd == "opened" && w.size() == 2) {
     out << "opened " << slot->ports.size() << "\n";
+  } else if (cmd == "opens" && w.size() == 2) {
+    for (auto& o : slot->opens) out << "open " << o << "\n";
   } else if (cmd == "fail-open" && w.size() == 3) {
     if (!ParseErrno(w[2], &err)) return "error bad errno: " + w[2] + "\n";
     slot->openFault = err;

@@ -91,6 +91,10 @@ class Device {
   std::string path_;
 };
 
+// The access mode of open flags and the two flags a driver node honours, as
+// the board records them ("O_RDWR|O_NONBLOCK|O_CLOEXEC").
+std::string OpenModeText(int flags);
+
 // An errno given by name ("EIO") or number; false when it is neither.
 bool ParseErrno(const std::string& text, int* value);
 // A number in decimal, or hexadecimal after "0x"; false when it is not one.
@@ -139,6 +143,10 @@ class Board {
   // The next count writes (or reads) on descriptors of path fail with err.
   bool FailIo(const std::string& path, bool write, int err, int count);
   bool Inject(const std::string& path, const std::vector<std::string>& words, std::string* reply);
+  // How each successful open of path since the last reset asked for the
+  // device, in order: "O_RDONLY", "O_WRONLY" or "O_RDWR", then "|O_NONBLOCK"
+  // and "|O_CLOEXEC" when given (OpenModeText).
+  std::vector<std::string> Opens(const std::string& path);
   // Descriptors of the daemon that are open on path right now.
   int OpenCount(const std::string& path);
   std::vector<std::string> Paths() const;

@@ -330,9 +330,13 @@ class ControlTest : public BoardTest {
 
 TEST_F(ControlTest, Commands) {
   int fd = Keep(open(kWatchdog, O_WRONLY));
+  Keep(open(kWatchdog, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  Keep(open(kWatchdog, O_RDONLY | O_CLOEXEC));
   ASSERT_EQ(5, write(fd, "START", 5));
   EXPECT_THAT(Ask("devices"), HasSubstr("device /dev/misc/gw-wd\n"));
-  EXPECT_THAT(Ask("opened /dev/misc/gw-wd"), ::testing::StrEq("opened 1\nok\n"));
+  EXPECT_THAT(Ask("opened /dev/misc/gw-wd"), ::testing::StrEq("opened 3\nok\n"));
+  EXPECT_EQ("open O_WRONLY\nopen O_RDWR|O_NONBLOCK|O_CLOEXEC\nopen O_RDONLY|O_CLOEXEC\nok\n",
+            Ask("opens /dev/misc/gw-wd"));
   EXPECT_THAT(Ask("journal /dev/misc/gw-wd"), ::testing::MatchesRegex("entry [0-9]+ START\nok\n"));
   EXPECT_EQ("ok\n", Ask("wait /dev/misc/gw-wd START 1 5000"));
   EXPECT_EQ("error timeout\n", Ask("wait /dev/misc/gw-wd PING 1 10"));
