@@ -110,7 +110,11 @@ Measure const& Service::get_write_measure() const {
 void Service::Send(char const* data, int len) {
   if (state_ == State::Deactivating) return;
   if (state_ != State::Connected) {
-    if (verbose_)
+    // Services with a cycle of their own (the trunk status) keep sending
+    // while no controller is there: one line, then a count until the next
+    // connection, or syslog fills up on a board whose controller is down.
+    if (!verbose_) return;
+    if (refusedSends_++ == 0)
       std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(state_)
                 << " state." << std::endl;
     return;
@@ -162,6 +166,10 @@ int Service::ConnectionFd() const {
 }
 
 void Service::Attach(Fd const& sock, std::string const& name) {
+  if (refusedSends_ > 1)
+    std::cerr << "Control::Service::Send() ignored " << refusedSends_ - 1
+              << " more Send requests while not connected." << std::endl;
+  refusedSends_ = 0;
   connectionName_ = name;
   state_ = State::Connected;
   bottom_->attach(sock);

@@ -87,6 +87,8 @@ class Service : private ProtocolsFamily {
 
   std::string connectionName_;
   State::Type state_ = State::Idle;
+  // Sends refused since the last connection; only the first is logged.
+  unsigned long refusedSends_ = 0;
   Notify* notify_ = nullptr;
   StrmProtocol* bottom_ = nullptr;
   Dpc deactivateDpc_;
