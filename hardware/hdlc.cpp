@@ -76,13 +76,12 @@ bool HDLC::activate() {
     std::cerr << ext::header(this) << "bad mode " << mode << std::endl;
     return false;
   }
-  Fd dev(::open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK));
+  Fd dev(::open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!dev) {
     std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(errno)
               << std::endl;
     return false;
   }
-  SetCloexec(dev.get(), true);
   MccAllocate alloc{code, 512, 0, 1, 4};
   if (::ioctl(dev.get(), Hardware::Ioc::MCC_ALLOCATE, &alloc) < 0) {
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
@@ -93,12 +92,18 @@ bool HDLC::activate() {
     std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
     return false;
   }
+  // Polled before it is switched: a channel that cannot be polled leaves
+  // the switch as the other failures do.
+  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  event.Schedule(dev, POLLIN | POLLOUT);
+  if (!is_open()) {
+    std::cerr << ext::header(this) << "fail to poll MCC device: " << std::strerror(errno)
+              << std::endl;
+    return false;
+  }
   HwMux& mux = HwMux::instance();
   mux.Connect(ch, mode == kMode2 ? timeslot2 : timeslot);
   mux.Connect(timeslot, ch);
-  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  event.Schedule(dev, POLLIN | POLLOUT);
-  ready = false;
   if (traces.signalling_hdlc) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
 }
@@ -113,7 +118,9 @@ void HDLC::deactivate() {
 void HDLC::on_event(int, short revents) {
   const std::shared_ptr<unsigned> alive = generation;
   const unsigned before = *alive;
-  if (revents & POLLIN) do_read();
+  // An error or hang-up without data is read too: the read reaches its
+  // error or end-of-file path instead of the loop spinning on the event.
+  if (revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) do_read();
   // A read error, or the user from inside on_hdlc_receive, may have closed
   // or re-opened the channel: these events were not about the channel
   // that is there now.
