@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <functional>
 
 #include "hw_testkit.h"
@@ -22,6 +24,7 @@ TEST(HwMuxOpen, FailedOpenIsRetriedAtTheNextUse) {
   if (board().OpenCount("/dev/hal") > 0) GTEST_SKIP() << "the switch is open already";
   hwtest::Capture log(std::clog);
   board().FailOpen("/dev/hal", ENOENT);
+  const int descriptors = hwtest::OpenDescriptors();
   HwMux& mux = HwMux::instance();
   const std::string noDevice = "hwMux: can't open device: No such file or directory\n";
   EXPECT_EQ("hwMux: init\n" + noDevice, log.Take());
@@ -29,13 +32,23 @@ TEST(HwMuxOpen, FailedOpenIsRetriedAtTheNextUse) {
   EXPECT_EQ(noDevice + "hwMux: ERROR not opened\n", log.Take());
   EXPECT_EQ(255, mux.Read(3));
   EXPECT_EQ(noDevice, log.Take());
+  EXPECT_EQ(descriptors, hwtest::OpenDescriptors());
+  EXPECT_EQ(-1, mux.descriptor());
   board().FailOpen("/dev/hal", 0);
   EXPECT_TRUE(mux.IsOpened());
   EXPECT_EQ("hwMux: device opened\n", log.Take());
-  std::vector<std::string> sweep = hwtest::Journal("/dev/hal");
-  ASSERT_EQ(2048u, sweep.size());
-  EXPECT_EQ("disable 8192", sweep.front());
-  EXPECT_EQ("disable 10239", sweep.back());
+  std::vector<std::string> sweep;
+  for (int ch = 8192; ch < 10240; ++ch) sweep.push_back("disable " + std::to_string(ch));
+  EXPECT_EQ(sweep, hwtest::Journal("/dev/hal"));
+  for (int i : {0, 2047}) EXPECT_EQ(HwMux::kDisabled, mux.Entry(i));
+  // Opened once, read-write, then marked close-on-exec; every later use
+  // keeps that descriptor (here and the board's end).
+  EXPECT_TRUE(mux.IsOpened());
+  EXPECT_TRUE(mux.Connect(1, 2));
+  EXPECT_EQ(std::vector<std::string>{"O_RDWR"}, board().Opens("/dev/hal"));
+  EXPECT_EQ(FD_CLOEXEC, fcntl(mux.descriptor(), F_GETFD));
+  EXPECT_EQ(descriptors + 2, hwtest::OpenDescriptors());
+  EXPECT_EQ("", log.Take());
 }
 
 TEST(HwMuxOps, RequestsTableAndLog) {
@@ -66,6 +79,11 @@ TEST(HwMuxOps, RequestsTableAndLog) {
       {"read EIO", [](HwMux& m) { return m.Read(20); }, 255, "read 20 failed 5",
        "hwMux: read failed 20 -> 0xFF : Input/output error\n", -1, 0},
       {"", [](HwMux& m) { return m.Read(-1); }, 255, "", "", -1, 0},
+      // The refresh step re-disables only outputs meant to be disabled.
+      {"", [](HwMux& m) { return m.RefreshChannel(12), 0; }, 0, "disable 8204", "", 12, 0xFFFF},
+      {"", [](HwMux& m) { return m.RefreshChannel(0), 0; }, 0, "", "", 0, 0xFFFE},
+      {"", [](HwMux& m) { return m.RefreshChannel(-1), 0; }, 0, "", "", -1, 0},
+      {"", [](HwMux& m) { return m.RefreshChannel(HwMux::kTracked), 0; }, 0, "", "", -1, 0},
   };
   HwMux& mux = HwMux::instance();
   ASSERT_TRUE(mux.IsOpened());
@@ -83,15 +101,39 @@ TEST(HwMuxOps, RequestsTableAndLog) {
   }
 }
 
+// The refresh as the loop runs it: twice a pass, 128 outputs a run, in
+// order from the cursor on, only those meant to be disabled.
 TEST(HwMuxRefresh, SixteenRunsReassertEveryDisabledOutputOnce) {
   HwMux& mux = HwMux::instance();
   ASSERT_TRUE(mux.IsOpened());
-  mux.Disable(8500);
-  mux.Write(8501, 1);
-  const unsigned before[2] = {Disables(8500), Disables(8501)};
-  for (int i = 0; i < 16; ++i) mux.OnDPC();
-  EXPECT_EQ(before[0] + 1, Disables(8500));
-  EXPECT_EQ(before[1], Disables(8501));
+  for (int ch = HwMux::kFirstTracked; ch < HwMux::kFirstTracked + HwMux::kTracked; ++ch)
+    mux.Disable(ch);
+  board().Reset();
+  hwtest::LoopPass pass;
+  pass();
+  std::vector<std::string> first = hwtest::Journal("/dev/hal");
+  ASSERT_EQ(256u, first.size());
+  const int cursor = std::stoi(first.back().substr(8)) - HwMux::kFirstTracked;
+  const int driven = (cursor + 5) % HwMux::kTracked, connected = (cursor + 300) % HwMux::kTracked;
+  mux.Write(HwMux::kFirstTracked + driven, 1);
+  mux.Connect(5, HwMux::kFirstTracked + connected);
+  board().Reset();  // every output unset again: each first disable is journalled
+  // Eight passes sweep every output once; the ninth only repeats (counted).
+  for (int run = 0; run < 9; ++run) {
+    board().ClearJournal("/dev/hal");
+    pass();
+    std::vector<std::string> expect;
+    for (int i = 1; i <= 256 && run < 8; ++i) {
+      const int index = (cursor + 256 * run + i) % HwMux::kTracked;
+      if (index != driven && index != connected)
+        expect.push_back("disable " + std::to_string(HwMux::kFirstTracked + index));
+    }
+    EXPECT_EQ(expect, hwtest::Journal("/dev/hal")) << "pass " << run;
+  }
+  EXPECT_EQ(2u, Disables(HwMux::kFirstTracked + (cursor + 1) % HwMux::kTracked));
+  EXPECT_EQ(0u, Disables(HwMux::kFirstTracked + driven));
+  EXPECT_EQ(HwMux::kDriven, mux.Entry(driven));
+  EXPECT_EQ(5, mux.Entry(connected));
 }
 
 }  // namespace
