@@ -47,11 +47,9 @@ HwMux::HwMux() {
   refresh.Bind(this, &HwMux::OnDPC);
 }
 
+// The refresh Dpc leaves the loop and drops its handler by itself.
 HwMux::~HwMux() {
   if (fd >= 0) ::close(fd);
-  fd = -1;
-  refresh.Deactivate();
-  refresh.Bind(nullptr);
 }
 
 void HwMux::PutHeader(std::ostream& out) const {
