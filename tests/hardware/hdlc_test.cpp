@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include "core/traces.h"
@@ -63,6 +64,7 @@ class HdlcTest : public ::testing::Test {
   bool Pump(int waitMs = 20000) {
     pollfd p{hdlc.event.fd.get(), hdlc.event.events, 0};
     if (p.fd < 0 || poll(&p, 1, waitMs) <= 0) return false;
+    errno = EAGAIN;  // stale: a read of 0 bytes must not take it for its own
     hdlc.event.svc_event(p.revents);
     return true;
   }
@@ -121,11 +123,13 @@ TEST_F(HdlcTest, ModesAllocateAndSwitch) {
   EXPECT_EQ("", err.Take());
 }
 
-// The lowest descriptor number free now.
-int LowestFree() {
-  const int fd = ::fcntl(0, F_DUPFD, 0);
-  ::close(fd);
-  return fd;
+// The descriptor limit under which exactly `room` descriptors are free now.
+rlim_t LimitLeaving(int room) {
+  int fd = 0;
+  for (int free = 0;; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && ++free == room) break;
+  }
+  return static_cast<rlim_t>(fd + 1);
 }
 
 TEST_F(HdlcTest, ActivationFailuresLeaveTheChannelClosed) {
@@ -168,7 +172,7 @@ TEST_F(HdlcTest, ActivationFailuresLeaveTheChannelClosed) {
     if (r.noDescriptor) {
       // Room for the open's socket pair (the board keeps one end), none for the loop's copy.
       rlimit low = saved;
-      low.rlim_cur = static_cast<rlim_t>(LowestFree() + 2);
+      low.rlim_cur = LimitLeaving(2);
       ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
     }
     const bool activated = hdlc.activate();
@@ -214,6 +218,33 @@ TEST_F(HdlcTest, FramesBothWaysInOrder) {
   hdlc.deactivate();
   EXPECT_FALSE(hdlc.hdlc_transmit(a));
   EXPECT_EQ(1u, hdlc.txRefused);
+  log.Take();
+  hdlc.on_event(-1, POLLIN);  // a stale event reads nothing
+  EXPECT_EQ("hdlc [7/2]: do_read\nhdlc [7/2]: do_read: !m_event.IsActive()\n", log.Take());
+  EXPECT_EQ(2u, hdlc.rxFrames);
+}
+
+// A write interrupted is written again; other failures are counted, not logged.
+TEST_F(HdlcTest, WriteFaultsAreRetriedOrCounted) {
+  const struct {
+    int err;
+    bool taken;
+    unsigned frames, errors;
+  } rows[] = {{EINTR, true, 1, 0}, {EIO, false, 0, 1}};
+  traces.signalling_hdlc = false;
+  for (auto& r : rows) {
+    const std::string ch = Open();
+    board().FailIo(kMcc, true, r.err, 1);
+    Packet f = Frame("\x07");
+    EXPECT_EQ(r.taken, hdlc.hdlc_transmit(f));
+    EXPECT_EQ(r.frames, hdlc.txFrames);
+    EXPECT_EQ(r.errors, hdlc.txErrors);
+    EXPECT_EQ(r.taken ? "tx " + ch + " 07" : "timeslot " + ch, hwtest::Journal(kMcc).back());
+    EXPECT_EQ(POLLIN | POLLOUT, hdlc.event.events);
+    EXPECT_FALSE(hdlc.is_ready());
+  }
+  EXPECT_EQ("", err.Take());
+  EXPECT_EQ("", log.Take());
 }
 
 TEST_F(HdlcTest, BackPressureAndRecovery) {
@@ -265,6 +296,7 @@ TEST_F(HdlcTest, ReadErrorsCloseTheChannelOnce) {
       EXPECT_THAT(user.events, ElementsAre("ready", "rx 11"));
     }
   }
+  EXPECT_EQ("", log.Take());  // no traces asked for
 }
 
 // A driver that reports an error or a hang-up without data: the read

@@ -63,6 +63,12 @@ TEST(HwMuxOps, RequestsTableAndLog) {
       {"", [](HwMux& m) { return m.Connect(5, 8200); }, 1, "connect 8200 5", "", 8, 5},
       {"", [](HwMux& m) { return m.Connect(5, 40); }, 1, "connect 40 5", "", -1, 0},
       {"", [](HwMux& m) { return m.Connect(-1, 8201); }, 0, "", "hwMux: ERROR not opened\n", -1, 0},
+      {"", [](HwMux& m) { return m.Connect(3, -1); }, 0, "", "hwMux: ERROR not opened\n", -1, 0},
+      {"", [](HwMux& m) { return m.Connect(0, 0); }, 1, "connect 0 0", "", -1, 0},
+      {"", [](HwMux& m) { return m.Disconnect(0); }, 1, "write 0 0xD5", "", -1, 0},
+      {"", [](HwMux& m) { return m.Disable(0); }, 1, "disable 0", "", -1, 0},
+      {"", [](HwMux& m) { return m.Write(0, 7); }, 1, "write 0 0x07", "", -1, 0},
+      {"", [](HwMux& m) { return m.Read(0); }, 0xFF, "read 0 0xFF", "", -1, 0},
       {"connect EIO", [](HwMux& m) { return m.Connect(7, 8201); }, 0, "connect 8201 7 failed 5",
        "hwMux: connect 7 -> 8201 failed: Input/output error\n", 9, 7},
       {"", [](HwMux& m) { return m.Disconnect(8192); }, 1, "write 8192 0xD5", "", 0, 0xFFFE},
@@ -117,6 +123,9 @@ TEST(HwMuxRefresh, SixteenRunsReassertEveryDisabledOutputOnce) {
   const int driven = (cursor + 5) % HwMux::kTracked, connected = (cursor + 300) % HwMux::kTracked;
   mux.Write(HwMux::kFirstTracked + driven, 1);
   mux.Connect(5, HwMux::kFirstTracked + connected);
+  // Outputs just outside the table are switched, not tracked.
+  mux.Connect(6, HwMux::kFirstTracked - 1);
+  mux.Connect(6, HwMux::kFirstTracked + HwMux::kTracked);
   board().Reset();  // every output unset again: each first disable is journalled
   // Eight passes sweep every output once; the ninth only repeats (counted).
   for (int run = 0; run < 9; ++run) {

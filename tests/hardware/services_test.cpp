@@ -311,9 +311,14 @@ TEST_F(HwTestsTest, WrittenRunReadsBackWithTheSameSeedOnly) {
   err.clear();
   Send(TestBpc(2, 7, "disconnect", 126, 3));
   EXPECT_THAT(Journal(kHal), ElementsAre("disable 8574", "disable 8575", "disable 8576"));
+  LGCP::Message noMode = boardmsg::Cmd(TestBpc(1, 7, "read", 0, 2));
+  noMode.get_pdu().get_command().get_testBpc().get_mode().setSelection(
+      LGCP::BpcTestMode::unselected_, nullptr);
+  server.OnMessage(noMode);
+  EXPECT_THAT(Journal(kHal), IsEmpty());
   board.Control(kHal, "fail write EIO 1");
   Send(TestBpc(1, 7, "write", 0, 2));
-  EXPECT_THAT(Drain(), ElementsAre("ok", "error 10"));
+  EXPECT_THAT(Drain(), ElementsAre("ok", "error 0", "error 10"));
   EXPECT_EQ("bus 1: write failed on channel 0 write " + Hex(bytes[0][0]) + " written FF \n",
             err.text());
   EXPECT_EQ(
