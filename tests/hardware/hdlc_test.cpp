@@ -61,13 +61,14 @@ class HdlcTest : public ::testing::Test {
     board().Reset();
   }
   // One dispatch once the channel's descriptor is ready within the bound.
-  bool Pump(int waitMs = 20000) {
-    pollfd p{hdlc.event.fd.get(), hdlc.event.events, 0};
+  static bool Pump(HDLC& channel, int waitMs = 20000) {
+    pollfd p{channel.event.fd.get(), channel.event.events, 0};
     if (p.fd < 0 || poll(&p, 1, waitMs) <= 0) return false;
     errno = EAGAIN;  // stale: a read of 0 bytes must not take it for its own
-    hdlc.event.svc_event(p.revents);
+    channel.event.svc_event(p.revents);
     return true;
   }
+  bool Pump(int waitMs = 20000) { return Pump(hdlc, waitMs); }
   // Activates and answers the channel number as text.
   std::string Open() {
     user.events.clear();
@@ -297,6 +298,29 @@ TEST_F(HdlcTest, ReadErrorsCloseTheChannelOnce) {
     }
   }
   EXPECT_EQ("", log.Take());  // no traces asked for
+}
+
+// Without a user (never bound, or unbound) readiness, frames and the
+// error still run their course and reach no one.
+TEST_F(HdlcTest, WithoutUserEventsAreDropped) {
+  traces.signalling_hdlc = false;
+  HDLC fresh;
+  fresh.timeslot = 34;
+  hdlc.unbind();
+  for (HDLC* channel : {&fresh, &hdlc}) {
+    ASSERT_TRUE(channel->activate());
+    const int ch = board().With<sim::Mcc>(kMcc, [](sim::Mcc& m) { return m.Channels().back(); });
+    Inject(std::to_string(ch) + " 5A");
+    ASSERT_TRUE(Pump(*channel));
+    EXPECT_TRUE(channel->is_ready());
+    Inject("eof " + std::to_string(ch));
+    ASSERT_TRUE(Pump(*channel));
+    EXPECT_FALSE(channel->is_open());
+    EXPECT_EQ(1u, channel->rxFrames);
+  }
+  EXPECT_THAT(user.events, ::testing::IsEmpty());
+  EXPECT_EQ("hdlc [0/0]: read error: end of file\nhdlc [7/2]: read error: end of file\n",
+            err.Take());
 }
 
 // A driver that reports an error or a hang-up without data: the read
