@@ -315,10 +315,11 @@ TEST_F(HwTestsTest, WrittenRunReadsBackWithTheSameSeedOnly) {
   noMode.get_pdu().get_command().get_testBpc().get_mode().setSelection(
       LGCP::BpcTestMode::unselected_, nullptr);
   server.OnMessage(noMode);
+  Send("clockCfg : { clkSel0 external, bextEn enabled, source 2 }");  // not the bus test's
   EXPECT_THAT(Journal(kHal), IsEmpty());
   board.Control(kHal, "fail write EIO 1");
   Send(TestBpc(1, 7, "write", 0, 2));
-  EXPECT_THAT(Drain(), ElementsAre("ok", "error 0", "error 10"));
+  EXPECT_THAT(Drain(), ElementsAre("ok", "error 0", "error 4", "error 10"));
   EXPECT_EQ("bus 1: write failed on channel 0 write " + Hex(bytes[0][0]) + " written FF \n",
             err.text());
   EXPECT_EQ(
