@@ -66,13 +66,13 @@ bool HwMux::IsOpened() {
   SetCloexec(f, true);
   fd = f;
   std::clog << ext::header(this) << "device opened" << std::endl;
-  // Whatever the switch did before, no output carries anything yet.
+  // Whatever the switch did before, no output carries anything yet. The
+  // table says so already (nothing changes it before the first open), and
+  // the refresh starts from its first cursor.
   for (int i = 0; i < kTracked; ++i) {
     TdmOutput rec{kFirstTracked + i};
     (void)::ioctl(fd, Hardware::Ioc::kTdmDisable, &rec);
-    table[i] = kDisabled;
   }
-  cursor = 0;
   refresh.Activate();
   ::usleep(500);
   return true;
