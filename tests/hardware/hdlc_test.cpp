@@ -305,6 +305,13 @@ TEST_F(HdlcTest, ReadErrorsCloseTheChannelOnce) {
 TEST_F(HdlcTest, WithoutUserEventsAreDropped) {
   traces.signalling_hdlc = false;
   HDLC fresh;
+  Packet early = Frame("\x01");
+  EXPECT_FALSE(fresh.hdlc_transmit(early));  // closed
+  EXPECT_EQ(std::vector<unsigned>({0, 1, 0, 0, 0, 0}),
+            std::vector<unsigned>({fresh.txFrames, fresh.txRefused, fresh.txErrors, fresh.spare,
+                                   fresh.rxFrames, unsigned(fresh.cookie)}));
+  EXPECT_EQ(std::vector<int>({0, -1, -1, HDLC::kMode0}),
+            std::vector<int>({fresh.ready, fresh.timeslot, fresh.timeslot2, fresh.mode}));
   fresh.timeslot = 34;
   hdlc.unbind();
   for (HDLC* channel : {&fresh, &hdlc}) {
