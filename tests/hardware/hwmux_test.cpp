@@ -83,6 +83,8 @@ TEST(HwMuxOps, RequestsTableAndLog) {
       {"disable EBUSY", [](HwMux& m) { return m.Disable(8204); }, 0, "disable 8204 failed 16",
        "hwMux: disable failed 8204 : Device or resource busy\n", 12, 0xFFFF},
       {"", [](HwMux& m) { return m.Disable(-3); }, 0, "", "", -1, 0},
+      {"", [](HwMux& m) { return m.Disconnect(-1); }, 0, "", "", -1, 0},
+      {"", [](HwMux& m) { return m.Write(-1, 1); }, 0, "", "", -1, 0},
       {"", [](HwMux& m) { return m.Write(8300, 0x3C); }, 1, "write 8300 0x3C", "", 108, 0xFFFE},
       {"write EIO", [](HwMux& m) { return m.Write(8205, 0xAB); }, 0, "write 8205 0xAB failed 5",
        "hwMux: write failed 8205 <- 0xAB : Input/output error\n", 13, 0xFFFE},
