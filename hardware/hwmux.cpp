@@ -159,8 +159,9 @@ void HwMux::OnDPC() {
 }
 
 void print_trace() {
-  void* frames[10];
-  int n = backtrace(frames, 10);
+  constexpr int kMaxFrames = 10;
+  void* frames[kMaxFrames];
+  int n = backtrace(frames, kMaxFrames);
   char** symbols = backtrace_symbols(frames, n);
   std::printf("Obtained %zd stack frames.\n", static_cast<ssize_t>(n));
   for (int i = 0; symbols && i < n; ++i) std::printf("%s\n", symbols[i]);

@@ -1,11 +1,14 @@
 // HwMux against the simulated switch: requests, table and log lines.
 #include "hardware/hwmux.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "hw_testkit.h"
@@ -150,6 +153,26 @@ TEST(HwMuxRefresh, SixteenRunsReassertEveryDisabledOutputOnce) {
   EXPECT_EQ(0u, Disables(HwMux::kFirstTracked + driven));
   EXPECT_EQ(HwMux::kDriven, mux.Entry(driven));
   EXPECT_EQ(5, mux.Entry(connected));
+}
+
+// Called from deep inside the test runner: the frame count is capped.
+TEST(HwMuxTrace, AtMostTenFramesOnStandardOutput) {
+  int pipeFds[2];
+  ASSERT_EQ(0, pipe(pipeFds));
+  std::fflush(stdout);
+  const int saved = dup(1);
+  dup2(pipeFds[1], 1);
+  print_trace();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  close(pipeFds[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  close(pipeFds[0]);
+  EXPECT_EQ(0u, text.rfind("Obtained 10 stack frames.\n", 0));
+  EXPECT_EQ(11, std::count(text.begin(), text.end(), '\n'));
 }
 
 }  // namespace
