@@ -25,22 +25,13 @@ struct MccAllocate {
   int32_t word3;
   int32_t word4;
 };
-static_assert(sizeof(MccAllocate) == 20 && offsetof(MccAllocate, maxFrame) == 4 &&
-                  offsetof(MccAllocate, word4) == 16,
-              "MCC_ALLOCATE record");
+static_assert(sizeof(MccAllocate) == 20, "MCC_ALLOCATE record");
+static_assert(offsetof(MccAllocate, maxFrame) == 4, "maxFrame");
+static_assert(offsetof(MccAllocate, word4) == 16, "word4");
 
-// The driver's channel mode code of a mode, -1 for a mode it has none for.
-int ModeCode(int mode) {
-  switch (mode) {
-    case HDLC::kMode0:
-      return 3;
-    case HDLC::kMode1:
-      return 0;
-    case HDLC::kMode2:
-      return 1;
-  }
-  return -1;
-}
+// The driver's channel mode code of each mode, by mode.
+constexpr int kModeCodes[] = {3, 0, 1};
+static_assert(HDLC::kMode0 == 0 && HDLC::kMode2 == 2, "modes index kModeCodes");
 
 }  // namespace
 
@@ -71,8 +62,7 @@ void HDLC::PutHeader(std::ostream& out) const {
 bool HDLC::activate() {
   deactivate();
   txFrames = txRefused = txErrors = spare = rxFrames = 0;
-  const int code = ModeCode(mode);
-  if (code < 0) {
+  if (mode < kMode0 || mode > kMode2) {
     std::cerr << ext::header(this) << "bad mode " << mode << std::endl;
     return false;
   }
@@ -82,7 +72,7 @@ bool HDLC::activate() {
               << std::endl;
     return false;
   }
-  MccAllocate alloc{code, 512, 0, 1, 4};
+  MccAllocate alloc{kModeCodes[mode], 512, 0, 1, 4};
   if (::ioctl(dev.get(), Hardware::Ioc::MCC_ALLOCATE, &alloc) < 0) {
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
     return false;
