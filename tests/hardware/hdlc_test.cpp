@@ -142,6 +142,7 @@ TEST_F(HdlcTest, ActivationFailuresLeaveTheChannelClosed) {
     bool noDescriptor;  // no descriptor left once the device is open
   } rows[] = {
       {7, "", "bad mode 7", {}, false},
+      {-1, "", "bad mode -1", {}, false},
       {0, "", "fail to open MCC device: No such file or directory", {}, false},
       {0,
        "fail allocate EBUSY 1",
@@ -163,7 +164,7 @@ TEST_F(HdlcTest, ActivationFailuresLeaveTheChannelClosed) {
   for (auto& r : rows) {
     SCOPED_TRACE(r.line);
     board().Reset();
-    board().FailOpen(kMcc, *r.ctl || r.mode == 7 || r.noDescriptor ? 0 : ENOENT);
+    board().FailOpen(kMcc, r.mcc.empty() ? ENOENT : 0);  // no open at all for a bad mode
     board().Control(kMcc, r.ctl);
     hdlc.mode = r.mode;
     board().OpenCount(kMcc);  // the board has closed its ends of earlier channels
@@ -215,14 +216,18 @@ TEST_F(HdlcTest, FramesBothWaysInOrder) {
   EXPECT_THAT(log.Take(), ::testing::EndsWith(
                               "activated\nHDLC[7]: tx 01 02\nHDLC[7]: tx AB\nhdlc [7/2]: do_read\n"
                               "HDLC[7]: rx 01 02 03\nhdlc [7/2]: do_read\nHDLC[7]: rx FF\n"));
-  EXPECT_EQ(2u, hdlc.rxFrames);
+  // The longest frame the driver gives fills a whole packet.
+  ASSERT_EQ("ok\n", board().Command("inject " + kMcc + " " + ch + " " + std::string(131072, 'E')));
+  ASSERT_TRUE(Pump());
+  EXPECT_EQ(3u + 3 * 65536 - 1, user.events.back().size());
+  EXPECT_EQ(3u, hdlc.rxFrames);
   hdlc.deactivate();
   EXPECT_FALSE(hdlc.hdlc_transmit(a));
   EXPECT_EQ(1u, hdlc.txRefused);
   log.Take();
   hdlc.on_event(-1, POLLIN);  // a stale event reads nothing
   EXPECT_EQ("hdlc [7/2]: do_read\nhdlc [7/2]: do_read: !m_event.IsActive()\n", log.Take());
-  EXPECT_EQ(2u, hdlc.rxFrames);
+  EXPECT_EQ(3u, hdlc.rxFrames);
 }
 
 // A write interrupted is written again; other failures are counted, not logged.
