@@ -39,9 +39,9 @@ HDLC::HDLC() {
   unbind();
 }
 
+// The event leaves the loop and closes the device by itself.
 HDLC::~HDLC() {
   ++*generation;
-  event.Release();
 }
 
 void HDLC::unbind() {

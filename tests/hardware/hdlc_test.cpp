@@ -333,6 +333,12 @@ TEST_F(HdlcTest, WithoutUserEventsAreDropped) {
   EXPECT_THAT(user.events, ::testing::IsEmpty());
   EXPECT_EQ("hdlc [0/0]: read error: end of file\nhdlc [7/2]: read error: end of file\n",
             err.Take());
+  {
+    HDLC gone;
+    ASSERT_TRUE(gone.activate());
+    EXPECT_EQ(1, board().OpenCount(kMcc));
+  }
+  EXPECT_EQ(0, board().OpenCount(kMcc));  // destroyed, closed
 }
 
 // A driver that reports an error or a hang-up without data: the read
