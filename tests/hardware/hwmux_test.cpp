@@ -27,6 +27,7 @@ TEST(HwMuxOpen, FailedOpenIsRetriedAtTheNextUse) {
   if (board().OpenCount("/dev/hal") > 0) GTEST_SKIP() << "the switch is open already";
   hwtest::Capture log(std::clog);
   board().FailOpen("/dev/hal", ENOENT);
+  close(0);  // started without standard input: the switch gets descriptor 0
   const int descriptors = hwtest::OpenDescriptors();
   HwMux& mux = HwMux::instance();
   const std::string noDevice = "hwMux: can't open device: No such file or directory\n";
@@ -41,6 +42,7 @@ TEST(HwMuxOpen, FailedOpenIsRetriedAtTheNextUse) {
   board().FailOpen("/dev/hal", 0);
   EXPECT_TRUE(mux.IsOpened());
   EXPECT_EQ("hwMux: device opened\n", log.Take());
+  EXPECT_EQ(0, mux.descriptor());
   std::vector<std::string> sweep;
   for (int ch = 8192; ch < 10240; ++ch) sweep.push_back("disable " + std::to_string(ch));
   EXPECT_EQ(sweep, hwtest::Journal("/dev/hal"));
