@@ -39,6 +39,7 @@ TEST(HwMuxOpen, FailedOpenIsRetriedAtTheNextUse) {
   EXPECT_EQ(descriptors, hwtest::OpenDescriptors());
   EXPECT_EQ(-1, mux.descriptor());
   for (int i : {0, 2047}) EXPECT_EQ(0xFFFF, mux.Entry(i));
+  mux.OnDPC();  // closed: nothing to refresh, the cursor stays
   board().FailOpen("/dev/hal", 0);
   EXPECT_TRUE(mux.IsOpened());
   EXPECT_EQ("hwMux: device opened\n", log.Take());
