@@ -48,27 +48,24 @@ struct rtp_connection_params {
   uint8_t reserved28[16];
 };
 static_assert(sizeof(rtp_connection_params) == 44, "rtp_connection_params");
-static_assert(offsetof(rtp_connection_params, rx_pt) == 14 &&
-                  offsetof(rtp_connection_params, tx_pt) == 16 &&
-                  offsetof(rtp_connection_params, packet_factor) == 18 &&
-                  offsetof(rtp_connection_params, ssrc) == 24,
-              "rtp_connection_params fields");
+static_assert(offsetof(rtp_connection_params, rx_pt) == 14, "rx_pt");
+static_assert(offsetof(rtp_connection_params, tx_pt) == 16, "tx_pt");
+static_assert(offsetof(rtp_connection_params, packet_factor) == 18, "packet_factor");
+static_assert(offsetof(rtp_connection_params, ssrc) == 24, "ssrc");
 
 struct rtp_attach_session_params {
   int fd_rtp;
   int pid_rtp;
 };
-static_assert(sizeof(rtp_attach_session_params) == 8 &&
-                  offsetof(rtp_attach_session_params, pid_rtp) == 4,
-              "rtp_attach_session_params");
+static_assert(sizeof(rtp_attach_session_params) == 8, "rtp_attach_session_params");
+static_assert(offsetof(rtp_attach_session_params, pid_rtp) == 4, "pid_rtp");
 
 struct rtp_ext_attach_session_params {
   int fd_rtp;
   int pid_rtp;
 };
-static_assert(sizeof(rtp_ext_attach_session_params) == 8 &&
-                  offsetof(rtp_ext_attach_session_params, pid_rtp) == 4,
-              "rtp_ext_attach_session_params");
+static_assert(sizeof(rtp_ext_attach_session_params) == 8, "rtp_ext_attach_session_params");
+static_assert(offsetof(rtp_ext_attach_session_params, pid_rtp) == 4, "pid_rtp");
 
 struct rtp_ext_init_params {
   uint16_t etype;
@@ -80,9 +77,9 @@ struct rtp_channel_info {
   int dev_no;
   int chn;
 };
-static_assert(sizeof(rtp_channel_info) == 12 && offsetof(rtp_channel_info, dev_no) == 4 &&
-                  offsetof(rtp_channel_info, chn) == 8,
-              "rtp_channel_info");
+static_assert(sizeof(rtp_channel_info) == 12, "rtp_channel_info");
+static_assert(offsetof(rtp_channel_info, dev_no) == 4, "dev_no");
+static_assert(offsetof(rtp_channel_info, chn) == 8, "chn");
 
 std::ostream& operator<<(std::ostream& out, rtp_connection_params const& p);
 std::ostream& operator<<(std::ostream& out, rtp_attach_session_params const& p);

@@ -25,22 +25,13 @@ struct MccAllocate {
   int32_t word3;
   int32_t word4;
 };
-static_assert(sizeof(MccAllocate) == 20 && offsetof(MccAllocate, maxFrame) == 4 &&
-                  offsetof(MccAllocate, word4) == 16,
-              "MCC_ALLOCATE record");
+static_assert(sizeof(MccAllocate) == 20, "MCC_ALLOCATE record");
+static_assert(offsetof(MccAllocate, maxFrame) == 4, "maxFrame");
+static_assert(offsetof(MccAllocate, word4) == 16, "word4");
 
-// The driver's channel mode code of a mode, -1 for a mode it has none for.
-int ModeCode(int mode) {
-  switch (mode) {
-    case HDLC::kMode0:
-      return 3;
-    case HDLC::kMode1:
-      return 0;
-    case HDLC::kMode2:
-      return 1;
-  }
-  return -1;
-}
+// The driver's channel mode code of each mode, by mode.
+constexpr int kModeCodes[] = {3, 0, 1};
+static_assert(HDLC::kMode0 == 0 && HDLC::kMode2 == 2, "modes index kModeCodes");
 
 }  // namespace
 
@@ -48,9 +39,9 @@ HDLC::HDLC() {
   unbind();
 }
 
+// The event leaves the loop and closes the device by itself.
 HDLC::~HDLC() {
   ++*generation;
-  event.Release();
 }
 
 void HDLC::unbind() {
@@ -71,19 +62,17 @@ void HDLC::PutHeader(std::ostream& out) const {
 bool HDLC::activate() {
   deactivate();
   txFrames = txRefused = txErrors = spare = rxFrames = 0;
-  const int code = ModeCode(mode);
-  if (code < 0) {
+  if (mode < kMode0 || mode > kMode2) {
     std::cerr << ext::header(this) << "bad mode " << mode << std::endl;
     return false;
   }
-  Fd dev(::open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK));
+  Fd dev(::open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK | O_CLOEXEC));
   if (!dev) {
     std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(errno)
               << std::endl;
     return false;
   }
-  SetCloexec(dev.get(), true);
-  MccAllocate alloc{code, 512, 0, 1, 4};
+  MccAllocate alloc{kModeCodes[mode], 512, 0, 1, 4};
   if (::ioctl(dev.get(), Hardware::Ioc::MCC_ALLOCATE, &alloc) < 0) {
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
     return false;
@@ -93,12 +82,18 @@ bool HDLC::activate() {
     std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
     return false;
   }
+  // Polled before it is switched: a channel that cannot be polled leaves
+  // the switch as the other failures do.
+  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+  event.Schedule(dev, POLLIN | POLLOUT);
+  if (!is_open()) {
+    std::cerr << ext::header(this) << "fail to poll MCC device: " << std::strerror(errno)
+              << std::endl;
+    return false;
+  }
   HwMux& mux = HwMux::instance();
   mux.Connect(ch, mode == kMode2 ? timeslot2 : timeslot);
   mux.Connect(timeslot, ch);
-  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-  event.Schedule(dev, POLLIN | POLLOUT);
-  ready = false;
   if (traces.signalling_hdlc) std::clog << ext::header(this) << "activated" << std::endl;
   return true;
 }
@@ -113,7 +108,9 @@ void HDLC::deactivate() {
 void HDLC::on_event(int, short revents) {
   const std::shared_ptr<unsigned> alive = generation;
   const unsigned before = *alive;
-  if (revents & POLLIN) do_read();
+  // An error or hang-up without data is read too: the read reaches its
+  // error or end-of-file path instead of the loop spinning on the event.
+  if (revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) do_read();
   // A read error, or the user from inside on_hdlc_receive, may have closed
   // or re-opened the channel: these events were not about the channel
   // that is there now.

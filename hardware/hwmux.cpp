@@ -47,11 +47,9 @@ HwMux::HwMux() {
   refresh.Bind(this, &HwMux::OnDPC);
 }
 
+// The refresh Dpc leaves the loop and drops its handler by itself.
 HwMux::~HwMux() {
   if (fd >= 0) ::close(fd);
-  fd = -1;
-  refresh.Deactivate();
-  refresh.Bind(nullptr);
 }
 
 void HwMux::PutHeader(std::ostream& out) const {
@@ -68,13 +66,13 @@ bool HwMux::IsOpened() {
   SetCloexec(f, true);
   fd = f;
   std::clog << ext::header(this) << "device opened" << std::endl;
-  // Whatever the switch did before, no output carries anything yet.
+  // Whatever the switch did before, no output carries anything yet. The
+  // table says so already (nothing changes it before the first open), and
+  // the refresh starts from its first cursor.
   for (int i = 0; i < kTracked; ++i) {
     TdmOutput rec{kFirstTracked + i};
     (void)::ioctl(fd, Hardware::Ioc::kTdmDisable, &rec);
-    table[i] = kDisabled;
   }
-  cursor = 0;
   refresh.Activate();
   ::usleep(500);
   return true;
@@ -161,8 +159,9 @@ void HwMux::OnDPC() {
 }
 
 void print_trace() {
-  void* frames[10];
-  int n = backtrace(frames, 10);
+  constexpr int kMaxFrames = 10;
+  void* frames[kMaxFrames];
+  int n = backtrace(frames, kMaxFrames);
   char** symbols = backtrace_symbols(frames, n);
   std::printf("Obtained %zd stack frames.\n", static_cast<ssize_t>(n));
   for (int i = 0; symbols && i < n; ++i) std::printf("%s\n", symbols[i]);

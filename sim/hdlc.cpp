@@ -1,5 +1,11 @@
 #include "sim/hdlc.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <set>
@@ -33,6 +39,29 @@ bool ParseHex(const std::vector<std::string>& words, size_t from, std::string* b
     *bytes += static_cast<char>(v);
   }
   return true;
+}
+
+// Puts one end of a pipe whose other end is gone in place of every
+// descriptor of the daemon on the socket `inode`: the read end ("hangup":
+// poll reports POLLHUP alone, a read gives end of file) or the write end
+// ("error": POLLERR alone, a read fails). The channel closes with the
+// daemon's last descriptor of the socket. False when the daemon has none.
+bool BreakDaemonEnds(ino_t inode, bool hangup) {
+  int p[2];
+  if (pipe2(p, O_CLOEXEC) != 0) return false;
+  const int keep = p[hangup ? 0 : 1];
+  close(p[hangup ? 1 : 0]);
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const int end = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536));
+  bool found = false;
+  struct stat st;
+  for (int fd = 0; fd < end; ++fd) {
+    if (fd == keep || fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_ino != inode) continue;
+    if (dup3(keep, fd, O_CLOEXEC) == fd) found = true;
+  }
+  close(keep);
+  return found;
 }
 
 }  // namespace
@@ -148,6 +177,13 @@ bool Mcc::OnControl(const std::vector<Port*>& ports, const std::vector<std::stri
     Channel* c = Find(ports, w[1], reply);
     if (!c) return false;
     c->port->Hold(w[0] == "hold");
+  } else if (n == 2 && (w[0] == "hangup" || w[0] == "error")) {
+    Channel* c = Find(ports, w[1], reply);
+    if (!c) return false;
+    if (!BreakDaemonEnds(c->port->inode(), w[0] == "hangup")) {
+      *reply = "channel " + w[1] + ": no descriptor of the daemon";
+      return false;
+    }
   } else if (n == 3 && w[0] == "fail-read" && ParseErrno(w[2], &err)) {
     Channel* c = Find(ports, w[1], reply);
     if (!c) return false;
@@ -157,7 +193,7 @@ bool Mcc::OnControl(const std::vector<Port*>& ports, const std::vector<std::stri
     faults_.Arm(w[1], err, static_cast<int>(count));
   } else {
     *reply =
-        "usage: channels | hold CH | release CH | fail-read CH ERRNO |"
+        "usage: channels | hold CH | release CH | hangup CH | error CH | fail-read CH ERRNO |"
         " fail allocate|timeslot ERRNO COUNT";
     return false;
   }

@@ -45,6 +45,8 @@ class Mcc : public Device {
   // "eof CH": the channel reads end of file once.
   bool OnInject(const std::vector<Port*>& ports, const std::vector<std::string>& words,
                 std::string* reply) override;
+  // "hangup CH" / "error CH": the daemon's descriptors of the channel
+  // report POLLHUP / POLLERR without data (see sim/README.md).
   bool OnControl(const std::vector<Port*>& ports, const std::vector<std::string>& words,
                  std::string* reply) override;
   void Reset() override { faults_.Clear(); }

@@ -93,6 +93,12 @@ TEST_F(HwTestsRoad, BpcWriteThenRead) {
   Send("testBpc : { bus 4, seed 8, mode read" + run);
   EXPECT_THAT(Next(3), ElementsAre("ok", "ok", "error 10"));
   EXPECT_TRUE(daemon_.WaitLine(blackbox::kStderr, "bus 4: test failed on channel "));
+  // The switch opened the device first, at start-up: read-write, close-on-exec
+  // set afterwards.
+  Lines opens;
+  ASSERT_TRUE(sim_.Ask("opens /dev/hal", &opens));
+  ASSERT_FALSE(opens.empty());
+  EXPECT_EQ("open O_RDWR", opens[0]);
 }
 
 TEST_F(BusCtlRoad, ClockCfgSelectsTheSource) {

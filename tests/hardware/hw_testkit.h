@@ -3,11 +3,17 @@
 #ifndef VELMARD_TESTS_HARDWARE_HW_TESTKIT_H
 #define VELMARD_TESTS_HARDWARE_HW_TESTKIT_H
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/multiplexer.h"
 #include "sim/board.h"
 
 namespace hwtest {
@@ -35,6 +41,54 @@ struct Capture {
   std::ostringstream text;
   std::streambuf* old;
 };
+
+// One pass of the daemon's loop: timers and deferred calls, a poll that
+// cannot block, then the handlers attached before this one are dispatched.
+class LoopPass : public EventHandler {
+ public:
+  LoopPass() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
+  ~LoopPass() override { ::close(ready_); }
+  void operator()() {
+    mux_detach();
+    mux_attach();
+    multiplexer.run(false, true);
+    mux_detach();
+  }
+  void shedule_event(pollfd& p) override {
+    p.fd = ready_;
+    p.events = POLLIN;
+  }
+  void svc_event(short) override { multiplexer.terminate(); }
+
+ private:
+  int ready_;
+};
+
+// The poll events of every event of the loop with this name, from the
+// loop's own table (Multiplexer::dump: cells of 40 and 30 characters first).
+inline std::vector<std::string> PolledEvents(const std::string& name) {
+  std::ostringstream dump;
+  multiplexer.dump(dump);
+  auto trim = [](const std::string& cell) {
+    const size_t from = cell.find_first_not_of(' ');
+    return from == std::string::npos ? ""
+                                     : cell.substr(from, cell.find_last_not_of(' ') - from + 1);
+  };
+  std::vector<std::string> out;
+  std::istringstream lines(dump.str());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 72 && line[0] == '|' && trim(line.substr(1, 40)) == name)
+      out.push_back(trim(line.substr(42, 30)));
+  }
+  return out;
+}
+
+// The descriptors this process has open.
+inline int OpenDescriptors() {
+  int n = 0;
+  for (int fd = 0; fd < 4096; ++fd) n += ::fcntl(fd, F_GETFD) >= 0;
+  return n;
+}
 
 }  // namespace hwtest
 

@@ -12,6 +12,7 @@
 #include "hardware/board_msgs.h"
 #include "hardware/busctl.h"
 #include "hardware/e1ctl.h"
+#include "hardware/hwmux.h"
 #include "hardware/hwtests.h"
 #include "hardware/spictrl.h"
 #include "sim/board.h"
@@ -269,6 +270,15 @@ std::string Hex(unsigned b) {
   return buf;
 }
 
+// The switch requests of a run: `op` ("write", "read") of channel
+// first + i with the byte of the seed's sequence, for i < n.
+Lines Requests(const char* op, int first, const std::vector<unsigned>& bytes, size_t n) {
+  Lines out;
+  for (size_t i = 0; i < n; ++i)
+    out.push_back(op + (" " + std::to_string(first + int(i))) + " 0x" + Hex(bytes[i]).substr(0, 2));
+  return out;
+}
+
 TEST_F(HwTestsTest, WrittenRunReadsBackWithTheSameSeedOnly) {
   std::vector<unsigned> bytes[2];
   for (int seed : {7, 8}) {
@@ -277,23 +287,44 @@ TEST_F(HwTestsTest, WrittenRunReadsBackWithTheSameSeedOnly) {
   }
   unsigned first = 0;
   while (bytes[0][first] == bytes[1][first]) ++first;
+  HwMux::instance();  // opened, its first sweep done
+  Journal(kHal);
   Capture err(std::cerr), log(std::clog);
   Connect(new HwTests);
-  Send(TestBpc(2, 7, "write", 100, 100));  // on into bus 3
+  log.clear();
+  const int run = 8192 + 2 * 128 + 100;  // on into bus 3
+  Send(TestBpc(2, 7, "write", 100, 100));
+  Lines expect = Requests("write", run, bytes[0], 100),
+        reads = Requests("read", run, bytes[0], 100);
+  expect.insert(expect.end(), reads.begin(), reads.end());
+  EXPECT_EQ(expect, Journal(kHal));
   Send(TestBpc(2, 7, "read", 100, 100));
-  Send(TestBpc(2, 8, "read", 100, 100));
+  EXPECT_EQ(reads, Journal(kHal));
+  Send(TestBpc(2, 8, "read", 100, 100));  // stops at the first mismatch
+  EXPECT_EQ(Lines(reads.begin(), reads.begin() + first + 1), Journal(kHal));
   for (const char* mode : {"read", "write", "disconnect"}) Send(TestBpc(15, 4, mode, 127, 0));
+  EXPECT_THAT(Journal(kHal), IsEmpty());
   EXPECT_THAT(Drain(), ElementsAre("ok", "ok", "error 10", "ok", "ok", "ok"));
   EXPECT_EQ("bus 2: test failed on channel " + std::to_string((100 + first) % 128) + " expected " +
                 Hex(bytes[1][first]) + " read " + Hex(bytes[0][first]) + "\n",
             err.text());
-  Journal(kHal);
+  err.clear();
   Send(TestBpc(2, 7, "disconnect", 126, 3));
   EXPECT_THAT(Journal(kHal), ElementsAre("disable 8574", "disable 8575", "disable 8576"));
+  LGCP::Message noMode = boardmsg::Cmd(TestBpc(1, 7, "read", 0, 2));
+  noMode.get_pdu().get_command().get_testBpc().get_mode().setSelection(
+      LGCP::BpcTestMode::unselected_, nullptr);
+  server.OnMessage(noMode);
+  Send("clockCfg : { clkSel0 external, bextEn enabled, source 2 }");  // not the bus test's
+  EXPECT_THAT(Journal(kHal), IsEmpty());
   board.Control(kHal, "fail write EIO 1");
   Send(TestBpc(1, 7, "write", 0, 2));
+  EXPECT_THAT(Drain(), ElementsAre("ok", "error 0", "error 4", "error 10"));
   EXPECT_EQ("bus 1: write failed on channel 0 write " + Hex(bytes[0][0]) + " written FF \n",
-            err.text().substr(err.text().find('\n') + 1));
+            err.text());
+  EXPECT_EQ(
+      "hwMux: write failed 8320 <- 0x" + Hex(bytes[0][0]).substr(0, 2) + " : Input/output error\n",
+      log.text());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // "/dev/hal" and "/dev/mcc/ctl" as the daemon's calls and the tests' commands see them.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -146,6 +147,29 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
     EXPECT_EQ(0u, board().Command(std::string("inject /dev/mcc/ctl ") + words).rfind("error", 0));
   EXPECT_THAT(Journal("/dev/mcc/ctl"), ElementsAre("open 16384", "open 16385", "tx 16385 01 02 7E",
                                                    "close 16384", "open 16384"));
+  // A hang-up or an error without data, on every copy of the descriptor.
+  fds_.push_back(dup(b));
+  const struct {
+    const char* words;
+    std::vector<int> fds;
+    short revents;
+    ssize_t read;
+  } rows[] = {{"hangup 16385", {b, fds_.back()}, POLLHUP, 0},
+              {"error 16384", {fds_[1]}, POLLERR, -1}};
+  for (auto& r : rows) {
+    EXPECT_EQ("ok\n", board().Control("/dev/mcc/ctl", r.words));
+    for (int fd : r.fds) {
+      pollfd p{fd, POLLIN, 0};
+      EXPECT_EQ(1, poll(&p, 1, 0)) << r.words;
+      EXPECT_EQ(r.revents, p.revents) << r.words;
+      EXPECT_EQ(r.read, read(fd, buf, sizeof buf)) << r.words;
+    }
+  }
+  EXPECT_EQ(0, board().OpenCount("/dev/mcc/ctl"));
+  const std::vector<std::string> j = Journal("/dev/mcc/ctl");
+  ASSERT_EQ(7u, j.size());
+  EXPECT_THAT(std::vector<std::string>(j.begin() + 5, j.end()),
+              ::testing::UnorderedElementsAre("close 16385", "close 16384"));
 }
 
 }  // namespace
