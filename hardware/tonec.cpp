@@ -213,6 +213,13 @@ int TonecReceiver::translateSelcal(const TERM::SelcalCommand& cmd) {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
+  // A ringback or a string still playing would go on sounding on the
+  // timeslot once the slot is gone: the generator goes off with the timer.
+  if (timer_.pending()) {
+    timer_.reset();
+    sending_ = false;
+    enableToneGenerator(0, 0, 0, 0);
+  }
   if (dtmfOn_) disableDTMF();
   if (ivaOn_) enableIVA(false);
   if (dtmfRejectOn_) enableDTMFReject(false);

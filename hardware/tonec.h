@@ -128,7 +128,9 @@ class TonecReceiver {
   bool translateDTMF(const LGCP::TranslateDtmfParams& params);
   // The driver's result of SELCAL_DIAL; -1 when the request was refused.
   int translateSelcal(const TERM::SelcalCommand& cmd);
-  // Switches off what the slot enabled: DTMF, IVA and DTMF rejection.
+  // Switches off what the slot enabled: a ringback or DTMF string still
+  // playing (the generator goes off, without tone_gen_complete()), DTMF,
+  // IVA and DTMF rejection.
   void CleanBeforeDestroy();
 
   // Events are taken while a detector is on; ids stale after a re-enable
