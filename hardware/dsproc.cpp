@@ -175,7 +175,7 @@ bool Opened(DSProcReceiverService& service, const char* notOpened, unsigned time
 }
 
 bool Configure(int dev, const dsproc_config& rec, const char* failed) {
-  if (::ioctl(dev, Ioc::DSPROC_CONFIGURE, &rec) == 0) return true;
+  if (::ioctl(dev, Ioc::DSPROC_CONFIGURE, &rec) >= 0) return true;
   int e = errno;
   std::cerr << failed << " timeslot=" << rec.timeslot << ErrnoPart{e} << std::endl;
   return false;
