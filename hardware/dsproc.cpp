@@ -11,6 +11,7 @@
 
 #include "core/traces.h"
 #include "hardware/board_ioc.h"
+#include "hardware/devnames.h"
 
 namespace Hardware {
 
@@ -19,8 +20,6 @@ namespace {
 // The DSP receivers in construction order (the tone unit has a list of its
 // own under the same name).
 Containers::CyclicList receivers;
-
-const char kDevice[] = "/dev/dsp";
 
 struct ErrnoPart {
   int err;
@@ -150,7 +149,7 @@ DSProcReceiverService::DSProcReceiverService() {
 }
 
 void DSProcReceiverService::init() {
-  int dev = ::open(kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int dev = ::open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (dev < 0) {
     std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(errno) << std::endl;
     return;

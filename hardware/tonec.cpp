@@ -12,6 +12,7 @@
 #include <string>
 
 #include "hardware/board_ioc.h"
+#include "hardware/devnames.h"
 
 namespace Hardware {
 
@@ -39,8 +40,6 @@ namespace {
 // The tone receivers in construction order (the DSP unit has a list of
 // its own under the same name).
 Containers::CyclicList receivers;
-
-const char kDevice[] = "/dev/dtmf";
 
 constexpr unsigned short kDefaultAmp = 16384;
 constexpr unsigned kDefaultDurationMs = 70;
@@ -237,7 +236,7 @@ TonecReceiverService::TonecReceiverService() {
 }
 
 void TonecReceiverService::init() {
-  int dev = ::open(kDevice, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int dev = ::open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (dev < 0) {
     std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(errno) << std::endl;
     return;
