@@ -304,7 +304,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
   if (receiver.dtmfDetectorOn_ == on) return true;
   const unsigned timeslot = receiver.tonec_timeslot();
   if (on) {
-    if (++counter_ == 0) counter_ = 1;
+    counter_ = NextId(counter_);
     TonecDetectorEnable rec{timeslot, counter_};
     if (::ioctl(fd.get(), Ioc::DTMF_ENABLE_DETECTOR, &rec) < 0) {
       int e = errno;
@@ -401,7 +401,7 @@ void TonecReceiverService::OnEvent(int dev, short revents) {
     TonecEventRecord ev;
     ssize_t n = ::read(dev, &ev, sizeof ev);
     if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
+      if (errno != EAGAIN)  // EWOULDBLOCK is the same number
         std::cerr << "fail to read from tonec: " << std::strerror(errno) << std::endl;
       return;
     }

@@ -10,6 +10,7 @@
 #ifndef VELMARD_HARDWARE_TONEC_H
 #define VELMARD_HARDWARE_TONEC_H
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -191,6 +192,10 @@ class TonecReceiverService : public Event {
 
   // Reads and routes the queued event records.
   void OnEvent(int fd, short revents);
+
+  // The detector id handed out after last: 1 and up, 0 skipped on
+  // wrap-around.
+  static unsigned NextId(unsigned last) { return last == UINT_MAX ? 1 : last + 1; }
 
  private:
   TonecReceiverService();

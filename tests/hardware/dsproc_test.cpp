@@ -204,7 +204,7 @@ TEST_F(Dsproc, EachRequestReachesTheDriverAsItsRecord) {
        "",
        "DSPROC_ENABLE SD done: timeslot=9 id=N\n",
        "DSPROC_ENABLE SD fail: timeslot=9 id=N"},
-      {[](Receiver& r) { return r.enableMute(false, true); },
+      {[](Receiver& r) { return r.enableMute(false, true) && r.muteId() == r.sd().id + 2; },
        {"DSPROC_ENABLE,ts=9,id=N,mask=0x8"},
        "",
        "DSPROC_ENABLE MUTE done: timeslot=9 id=N\n",
@@ -222,6 +222,8 @@ TEST_F(Dsproc, EachRequestReachesTheDriverAsItsRecord) {
        "Disable All Tone fail: timeslot=9"},
   };
   Receiver r(9);
+  EXPECT_EQ("vad -1 bss 0 ng 0 selcalSh 0 sd -1 mute -1/-1 ids 0 0 0 0 0 0",
+            States(r) + " ids " + Ids(r));
   for (size_t i = 0; i < std::size(rows); ++i) {
     const auto& row = rows[i];
     Ask(kDev, "version 1");
@@ -245,6 +247,10 @@ TEST_F(Dsproc, EachRequestReachesTheDriverAsItsRecord) {
   }
   EXPECT_EQ("state ts=9 mask=0x492", Ask(kDev, "state 9"));
   EXPECT_EQ("vad 0 bss 1 ng 1 selcalSh 1 sd 1 mute 0/0", States(r));
+  // Ids count up from 1 and skip 0 on wrap-around.
+  EXPECT_EQ(1u, DSProcReceiverService::NextId(0));
+  EXPECT_EQ(42u, DSProcReceiverService::NextId(41));
+  EXPECT_EQ(1u, DSProcReceiverService::NextId(UINT32_MAX));
 }
 
 TEST_F(Dsproc, EventsGoToTheFirstReceiverOfTheirTimeslotByFunctionState) {
@@ -350,7 +356,11 @@ TEST_F(Dsproc, CleanUpSwitchesOffWhatWasOnInOrder) {
        "DSPROC_DISABLE BSS done: timeslot=4\n"
        "DSPROC_DISABLE NG done: timeslot=4\n"
        "DSPROC_DISABLE SELCAL_SH done: timeslot=4\n"},
-      // Switched off again, cleared again, or never on: only the tone filters.
+      // Nothing on, or switched off again, or cleared again: only the tone filters.
+      {[](Receiver&) {},
+       {"DSPROC_DISABLE,ts=4,id=0,mask=0x100"},
+       "DISABLE ALL TONE done:  ts=4\n",
+       ""},
       {[](Receiver& r) {
          ASSERT_TRUE(r.enableVAD(true));
          ASSERT_TRUE(r.disableVAD());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <climits>
 #include <functional>
 
 #include "receiver_testkit.h"
@@ -188,6 +189,10 @@ TEST_F(Tonec, EachRequestReachesTheDriverAsItsRecord) {
       "state ts=7 detector=off id=N generator=off lms=off rejection=off iva=off "
       "iva_level=-30 configure=1/2/4/3 selcal=12000/ABCD",
       receiver_testkit::MaskIds(Ask(kDev, "state 7")));
+  // Ids count up from 1 and skip 0 on wrap-around.
+  EXPECT_EQ(1u, TonecReceiverService::NextId(0));
+  EXPECT_EQ(42u, TonecReceiverService::NextId(41));
+  EXPECT_EQ(1u, TonecReceiverService::NextId(UINT_MAX));
 }
 
 TEST_F(Tonec, EventsGoToTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
@@ -273,15 +278,22 @@ TEST_F(Tonec, DtmfStringPlaysTonesAndPausesOnTheLoopClock) {
   EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
   EXPECT_EQ(3, r.completes);
 
-  // A string given while one plays replaces the digits still to come.
+  // A string given while one plays replaces the digits still to come; the
+  // ringback cannot be cancelled under it; an unforced stop ends it,
+  // unfinished.
   ASSERT_TRUE(r.translateDTMF(String({{697, 1209}, {697, 1209}})));
   ASSERT_TRUE(r.translateDTMF(String({{852, 1477}})));
+  ASSERT_TRUE(r.cancelAudibleCall());
   EXPECT_TRUE(r.sending());
   Advance(70);
   Advance(70);
   EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=697,freq2=1209,level1=16384,level2=16384",
                                   "DTMF_DIAL,ts=2,freq1=1000,freq2=1000,level1=0,level2=0",
                                   "DTMF_DIAL,ts=2,freq1=852,freq2=1477,level1=16384,level2=16384"));
+  ASSERT_TRUE(r.disableToneGenerator(false));
+  EXPECT_FALSE(r.sending());
+  Advance(1000);
+  EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
   EXPECT_EQ(3, r.completes);
 }
 
