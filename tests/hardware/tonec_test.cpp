@@ -60,8 +60,10 @@ Streams Dispatch() {
   return Logged([&] { s.OnEvent(s.fd.get(), POLLIN); }, false);
 }
 
-LGCP::TranslateDtmfParams String(std::vector<std::pair<int, int>> digits, int tone = 0,
-                                 int pause = 0, int amp1 = 0) {
+// A DTMF string; an option left at kAbsent is not given.
+constexpr int kAbsent = INT_MIN;
+LGCP::TranslateDtmfParams String(std::vector<std::pair<int, int>> digits, int tone = kAbsent,
+                                 int pause = kAbsent, int amp1 = kAbsent) {
   LGCP::TranslateDtmfParams p;
   for (auto& d : digits) {
     LGCP::DualTone t;
@@ -77,7 +79,7 @@ LGCP::TranslateDtmfParams String(std::vector<std::pair<int, int>> digits, int to
                  {pause, P::o_pauseDuration, P::f_pauseDuration},
                  {amp1, P::o_amp1, P::f_amp1}};
   for (auto& o : options) {
-    if (!o.value) continue;
+    if (o.value == kAbsent) continue;
     p.includeOptionalField(o.optional, o.field);
     static_cast<ASN1::INTEGER&>(*p.getField(o.field)) = o.value;
   }
@@ -274,9 +276,19 @@ TEST_F(Tonec, DtmfStringPlaysTonesAndPausesOnTheLoopClock) {
   EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
   EXPECT_EQ(2, r.completes);
 
+  // A zero duration is no wait; one longer than the loop allows a timer is
+  // cut to 7200000 ms.
+  ASSERT_TRUE(r.translateDTMF(String({{770, 1477}}, 0, 2000000000)));
+  Advance(0);
+  EXPECT_EQ(2u, Take().size());
+  Advance(7199999);
+  EXPECT_THAT(Take(), IsEmpty());
+  Advance(1);
+  EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
+
   ASSERT_TRUE(r.translateDTMF(String({})));
   EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
-  EXPECT_EQ(3, r.completes);
+  EXPECT_EQ(4, r.completes);
 
   // A string given while one plays replaces the digits still to come; the
   // ringback cannot be cancelled under it; an unforced stop ends it,
@@ -294,7 +306,7 @@ TEST_F(Tonec, DtmfStringPlaysTonesAndPausesOnTheLoopClock) {
   EXPECT_FALSE(r.sending());
   Advance(1000);
   EXPECT_THAT(Take(), ElementsAre("DTMF_DIAL,ts=2,freq1=0,freq2=0,level1=0,level2=0"));
-  EXPECT_EQ(3, r.completes);
+  EXPECT_EQ(4, r.completes);
 }
 
 TEST_F(Tonec, RingbackCyclesUntilCancelledAndTakesOverAString) {
