@@ -11,6 +11,7 @@
 
 #include "core/traces.h"
 #include "hardware/board_ioc.h"
+#include "hardware/devnames.h"
 
 namespace Hardware {
 
@@ -19,8 +20,6 @@ namespace {
 // The DSP receivers in construction order (the tone unit has a list of its
 // own under the same name).
 Containers::CyclicList receivers;
-
-const char kDevice[] = "/dev/dsp";
 
 struct ErrnoPart {
   int err;
@@ -150,7 +149,7 @@ DSProcReceiverService::DSProcReceiverService() {
 }
 
 void DSProcReceiverService::init() {
-  int dev = ::open(kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int dev = ::open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (dev < 0) {
     std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(errno) << std::endl;
     return;
@@ -175,7 +174,7 @@ bool Opened(DSProcReceiverService& service, const char* notOpened, unsigned time
 }
 
 bool Configure(int dev, const dsproc_config& rec, const char* failed) {
-  if (::ioctl(dev, Ioc::DSPROC_CONFIGURE, &rec) == 0) return true;
+  if (::ioctl(dev, Ioc::DSPROC_CONFIGURE, &rec) >= 0) return true;
   int e = errno;
   std::cerr << failed << " timeslot=" << rec.timeslot << ErrnoPart{e} << std::endl;
   return false;
@@ -197,10 +196,9 @@ bool DSProcReceiverService::configureVAD(unsigned timeslot, const LGCP::VADParam
     rec.u.vad_v2.silence_th_msec = static_cast<uint16_t>(v2.get_silence_th_msec().getValue());
     rec.u.vad_v2.e_th_dB = static_cast<int8_t>(v2.get_e_th_dB().getValue());
   } else {
-    // The first driver takes fixed parameters.
+    // The first driver takes fixed parameters: 3, 127 and a zero word.
     rec.u.vad_v1.a = 3;
     rec.u.vad_v1.b = 127;
-    rec.u.vad_v1.c = 0;
   }
   if (!Configure(fd.get(), rec, "DSPROC_CONFIGURE VAD fail:")) return false;
   std::clog << "DSPROC_CONFIGURE VAD"
@@ -264,9 +262,9 @@ namespace {
 // DSPROC_DISABLE; the lines name it ("VAD", "BSS", ...).
 bool Switch(int dev, uint32_t& counter, unsigned timeslot, DSProcReceiver::Function& f,
             uint32_t mask, const char* name, bool on) {
-  if (f.state != -1 && f.state == (on ? 1 : 0)) return true;
+  if (f.state == (on ? 1 : 0)) return true;  // an unknown state (-1) never matches
   if (on) {
-    if (++counter == 0) counter = 1;
+    counter = DSProcReceiverService::NextId(counter);
     dsproc_enable rec{timeslot, counter, mask};
     if (::ioctl(dev, Ioc::DSPROC_ENABLE, &rec) < 0) {
       int e = errno;
@@ -317,8 +315,7 @@ bool DSProcReceiverService::enableSD(DSProcReceiver& r, bool on) {
 }
 
 bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx) {
-  if (r.muteRx_ != -1 && r.muteTx_ != -1 && r.muteRx_ == int(rx) && r.muteTx_ == int(tx))
-    return true;
+  if (r.muteRx_ == int(rx) && r.muteTx_ == int(tx)) return true;  // both known and equal
   const unsigned timeslot = r.dsproc_timeslot();
   if (!rx && !tx) {
     dsproc_enable rec{timeslot, 0, DSProc::kMuteRx | DSProc::kMuteTx};
@@ -333,7 +330,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool rx, bool tx) {
               << " timeslot=" << timeslot << std::endl;
     return true;
   }
-  if (++counter_ == 0) counter_ = 1;
+  counter_ = NextId(counter_);
   dsproc_enable rec{timeslot, counter_, (rx ? DSProc::kMuteRx : 0) | (tx ? DSProc::kMuteTx : 0)};
   if (::ioctl(fd.get(), Ioc::DSPROC_ENABLE, &rec) < 0) {
     int e = errno;
@@ -404,7 +401,7 @@ void DSProcReceiverService::OnEvent(int dev, short revents) {
     dsproc_event ev;
     ssize_t n = ::read(dev, &ev, sizeof ev);
     if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
+      if (errno != EAGAIN)  // EWOULDBLOCK is the same number
         std::cerr << "fail to read from dsproc: " << std::strerror(errno) << std::endl;
       return;
     }

@@ -240,6 +240,9 @@ class DSProcReceiverService : public Event {
   // Reads and routes the queued event records.
   void OnEvent(int fd, short revents);
 
+  // The event id handed out after last: 1 and up, 0 skipped on wrap-around.
+  static uint32_t NextId(uint32_t last) { return last == UINT32_MAX ? 1 : last + 1; }
+
  private:
   DSProcReceiverService();
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "hardware/board_ioc.h"
+#include "hardware/devnames.h"
 
 namespace Hardware {
 
@@ -39,8 +40,6 @@ namespace {
 // The tone receivers in construction order (the DSP unit has a list of
 // its own under the same name).
 Containers::CyclicList receivers;
-
-const char kDevice[] = "/dev/dtmf";
 
 constexpr unsigned short kDefaultAmp = 16384;
 constexpr unsigned kDefaultDurationMs = 70;
@@ -213,6 +212,13 @@ int TonecReceiver::translateSelcal(const TERM::SelcalCommand& cmd) {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
+  // A ringback or a string still playing would go on sounding on the
+  // timeslot once the slot is gone: the generator goes off with the timer.
+  if (timer_.pending()) {
+    timer_.reset();
+    sending_ = false;
+    enableToneGenerator(0, 0, 0, 0);
+  }
   if (dtmfOn_) disableDTMF();
   if (ivaOn_) enableIVA(false);
   if (dtmfRejectOn_) enableDTMFReject(false);
@@ -230,7 +236,7 @@ TonecReceiverService::TonecReceiverService() {
 }
 
 void TonecReceiverService::init() {
-  int dev = ::open(kDevice, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int dev = ::open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (dev < 0) {
     std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(errno) << std::endl;
     return;
@@ -298,7 +304,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on) {
   if (receiver.dtmfDetectorOn_ == on) return true;
   const unsigned timeslot = receiver.tonec_timeslot();
   if (on) {
-    if (++counter_ == 0) counter_ = 1;
+    counter_ = NextId(counter_);
     TonecDetectorEnable rec{timeslot, counter_};
     if (::ioctl(fd.get(), Ioc::DTMF_ENABLE_DETECTOR, &rec) < 0) {
       int e = errno;
@@ -395,7 +401,7 @@ void TonecReceiverService::OnEvent(int dev, short revents) {
     TonecEventRecord ev;
     ssize_t n = ::read(dev, &ev, sizeof ev);
     if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
+      if (errno != EAGAIN)  // EWOULDBLOCK is the same number
         std::cerr << "fail to read from tonec: " << std::strerror(errno) << std::endl;
       return;
     }

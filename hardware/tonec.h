@@ -10,6 +10,7 @@
 #ifndef VELMARD_HARDWARE_TONEC_H
 #define VELMARD_HARDWARE_TONEC_H
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -128,7 +129,9 @@ class TonecReceiver {
   bool translateDTMF(const LGCP::TranslateDtmfParams& params);
   // The driver's result of SELCAL_DIAL; -1 when the request was refused.
   int translateSelcal(const TERM::SelcalCommand& cmd);
-  // Switches off what the slot enabled: DTMF, IVA and DTMF rejection.
+  // Switches off what the slot enabled: a ringback or DTMF string still
+  // playing (the generator goes off, without tone_gen_complete()), DTMF,
+  // IVA and DTMF rejection.
   void CleanBeforeDestroy();
 
   // Events are taken while a detector is on; ids stale after a re-enable
@@ -189,6 +192,10 @@ class TonecReceiverService : public Event {
 
   // Reads and routes the queued event records.
   void OnEvent(int fd, short revents);
+
+  // The detector id handed out after last: 1 and up, 0 skipped on
+  // wrap-around.
+  static unsigned NextId(unsigned last) { return last == UINT_MAX ? 1 : last + 1; }
 
  private:
   TonecReceiverService();

@@ -128,14 +128,23 @@ int Dsproc::OnIoctl(Port&, unsigned long request, void* arg, int* err) {
     *err = e;
     return -1;
   }
+  if (request == kVersion) {
+    Record(line.str());
+    return version_;
+  }
+  int result = 0;
+  if (result_.count > 0) {
+    --result_.count;
+    result = result_.value;
+    line << ",result=" << result;
+  }
   Record(line.str());
-  if (request == kVersion) return version_;
   if (request != kConfigure) {
     auto* r = static_cast<const Enable*>(arg);
     uint32_t& on = enabled_[r->ts];
     on = request == kEnable ? (on | r->mask) : (on & ~r->mask);
   }
-  return 0;
+  return result;
 }
 
 bool Dsproc::OnInject(const std::vector<Port*>& ports, const std::vector<std::string>& w,
@@ -155,6 +164,13 @@ bool Dsproc::OnInject(const std::vector<Port*>& ports, const std::vector<std::st
     *reply = "version " + std::to_string(version_);
     return true;
   }
+  if (w.size() == 3 && w[0] == "result" && ParseWord(w[1], &v[0]) && ParseWord(w[2], &v[1]) &&
+      static_cast<int>(v[0]) >= 0) {
+    result_.value = static_cast<int>(v[0]);
+    result_.count = static_cast<int>(v[1]);
+    *reply = "armed";
+    return true;
+  }
   if (w.size() == 2 && w[0] == "state" && ParseWord(w[1], &v[0])) {
     std::ostringstream out;
     out << "state ts=" << v[0] << " mask=0x" << std::hex << enabled_[v[0]];
@@ -164,7 +180,7 @@ bool Dsproc::OnInject(const std::vector<Port*>& ports, const std::vector<std::st
   *reply =
       "usage: inject /dev/dsp event TS ID TYPE W0 W1 W2 | short N | empty | raw HEX | "
       "version N | "
-      "state TS | fail ERRNO COUNT";
+      "state TS | fail ERRNO COUNT | result VALUE COUNT";
   return false;
 }
 
@@ -172,6 +188,7 @@ void Dsproc::Reset() {
   version_ = 1;
   enabled_.clear();
   fault_ = RequestFault();
+  result_.value = result_.count = 0;
 }
 
 }  // namespace sim

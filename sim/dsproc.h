@@ -20,7 +20,7 @@ class Dsproc : public Device {
   void OnWrite(Port& port, const std::string& packet) override;
   int OnIoctl(Port& port, unsigned long request, void* arg, int* err) override;
   // "event TS ID TYPE W0 W1 W2", "short N", "empty", "version N",
-  // "state TS", "fail ERRNO COUNT".
+  // "state TS", "fail ERRNO COUNT", "result VALUE COUNT".
   bool OnInject(const std::vector<Port*>& ports, const std::vector<std::string>& words,
                 std::string* reply) override;
   void Reset() override;
@@ -29,6 +29,12 @@ class Dsproc : public Device {
   int version_ = 1;
   std::map<uint32_t, uint32_t> enabled_;  // function mask switched on, per timeslot
   RequestFault fault_;
+  // The next count requests other than the version query that the driver
+  // carries out return value instead of 0.
+  struct {
+    int value = 0;
+    int count = 0;
+  } result_;
 };
 
 }  // namespace sim

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/timer.h"
+#include "hw_testkit.h"
 #include "sim/board.h"
 
 namespace receiver_testkit {
@@ -39,6 +41,49 @@ inline std::vector<std::string> Take(const std::string& path) {
 inline std::string Ask(const std::string& path, const std::string& words) {
   std::string answer = sim::Board::instance().Command("inject " + path + " " + words);
   return answer.substr(0, answer.find('\n'));
+}
+
+// What one call wrote to each log stream, apart (ids masked unless asked).
+struct Streams {
+  std::string out, err, log;  // std::cout, std::cerr, std::clog
+  bool operator==(const Streams& o) const { return out == o.out && err == o.err && log == o.log; }
+};
+inline std::ostream& operator<<(std::ostream& os, const Streams& s) {
+  return os << "{out \"" << s.out << "\", err \"" << s.err << "\", log \"" << s.log << "\"}";
+}
+inline Streams Logged(const std::function<void()>& f, bool mask = true) {
+  hwtest::Capture out(std::cout), err(std::cerr), log(std::clog);
+  f();
+  if (!mask) return {out.Take(), err.Take(), log.Take()};
+  return {MaskIds(out.Take()), MaskIds(err.Take()), MaskIds(log.Take())};
+}
+
+// After one pass of the loop on the frozen clock (what was scheduled since
+// the last pass joins the poll set), the named event's row of the loop's
+// table: "NAME EVENTS attached|unattached", or "none".
+inline std::string PollRow(const std::string& name) {
+  struct Stop {
+    void On() { multiplexer.terminate(); }
+    Timer timer;
+  } stop;
+  stop.timer.set(0, &Stop::On, &stop);
+  {
+    hwtest::Capture log(std::clog);
+    multiplexer.run(false, true);
+  }
+  std::ostringstream table;
+  multiplexer.dump(table);
+  std::istringstream lines(table.str());
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, '|');) {
+      size_t first = cell.find_first_not_of(' '), last = cell.find_last_not_of(' ');
+      cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+    }
+    if (cells.size() > 4 && cells[1] == name) return name + " " + cells[2] + " " + cells[4];
+  }
+  return "none";
 }
 
 class FrozenClock : public ::testing::Test {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include "sim/board.h"
 
@@ -48,6 +49,32 @@ TEST(BoardDsp, VersionIsOneUntilSetAndAfterReset) {
   EXPECT_EQ(1, ::ioctl(dev.fd, 0x40046404, nullptr));
   EXPECT_EQ(ENOTTY, Errno(dev.fd, 0x400C6404, nullptr));
   EXPECT_EQ(EFAULT, Errno(dev.fd, 0x400C6402, nullptr));
+}
+
+// An injected result is what the next requests return, the version query
+// left out; it is journalled, and a reset or a negative value drops it.
+TEST(BoardDsp, ResultIsReturnedByTheNextRequests) {
+  sim::Board& board = sim::Board::instance();
+  board.Reset();
+  Open dev("/dev/dsp");
+  ASSERT_GE(dev.fd, 0);
+  uint32_t enable[3] = {2, 7, 0x1};
+  EXPECT_EQ("armed\nok\n", board.Command("inject /dev/dsp result 5 2"));
+  EXPECT_EQ(5, ::ioctl(dev.fd, 0x400C6402, enable));
+  EXPECT_EQ(1, ::ioctl(dev.fd, 0x40046404, nullptr));
+  EXPECT_EQ(5, ::ioctl(dev.fd, 0x400C6403, enable));
+  EXPECT_EQ(0, ::ioctl(dev.fd, 0x400C6402, enable));
+  EXPECT_EQ("state ts=2 mask=0x1\nok\n", board.Command("inject /dev/dsp state 2"));
+  std::string journal;
+  for (auto& e : board.Journal("/dev/dsp")) journal += e.text + "\n";
+  EXPECT_EQ(
+      "DSPROC_ENABLE,ts=2,id=7,mask=0x1,result=5\nDSPROC_VERSION\n"
+      "DSPROC_DISABLE,ts=2,id=7,mask=0x1,result=5\nDSPROC_ENABLE,ts=2,id=7,mask=0x1\n",
+      journal);
+  EXPECT_EQ(0u, board.Command("inject /dev/dsp result -1 1").find("error"));
+  EXPECT_EQ("armed\nok\n", board.Command("inject /dev/dsp result 5 1"));
+  board.Reset();
+  EXPECT_EQ(0, ::ioctl(dev.fd, 0x400C6402, enable));
 }
 
 }  // namespace
