@@ -4,12 +4,21 @@
 #include <iostream>
 
 #include "core/ext.h"
+#include "hardware/dsproc.h"
+#include "hardware/hwmux.h"
+#include "hardware/tonec.h"
 #include "slots/answers.h"
 #include "slots/factory.h"
 
 Slots* Slots::instance() {
   static Slots slots;
   return &slots;
+}
+
+Slots::Slots() {
+  HwMux::instance();
+  Hardware::TonecReceiverService::instance();
+  Hardware::DSProcReceiverService::instance();
 }
 
 Slots::~Slots() {

@@ -22,7 +22,10 @@ class Slots : public CtrlSrv::Service {
 
   static Slots* instance();
 
-  Slots() = default;
+  // Makes the services a slot calls on its way out (the TDM switch, the
+  // tone and DSP receiver services) first: destroyed in reverse order at
+  // exit, they then outlive this table and the slots it still holds.
+  Slots();
   ~Slots() override;
 
   void OnConnect() override {}

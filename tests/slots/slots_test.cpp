@@ -2,6 +2,7 @@
 // whose release can complete later, on the simulated switch.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -346,6 +347,35 @@ TEST_F(SlotsTest, ConnectAndDisconnectOnTheSwitch) {
       streams.Take());
   At(5)->ReleaseDone();
   EXPECT_EQ(Ok(66, 5), Answers());
+}
+
+// An exit that leaves slots behind (no controller stop first), in the table
+// and set aside: they are destroyed with the table, and what they switch off
+// on the way (the switch path, the tone and DSP functions) is still there to
+// take it. The child builds the table first, as the start-up does.
+TEST_F(SlotsTest, ExitWithSlotsLeftReleasesThemThroughLiveServices) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        factory.receivers = true;
+        factory.release = Release::later;
+        Send(C::e_create, 6);
+        auto* r = dynamic_cast<ReceiverSlot*>(Slots::instance()->Find(6));
+        bool ok = r && r->enableDTMF(true) && r->configureRxGain(3);
+        Slots::instance()->OnDisconnect();  // 6 set aside
+        factory.receivers = false;
+        Send(C::e_create, 7);
+        Send(C::e_create, 8);
+        Send(C::e_connect, 7, 2, 8);
+        std::cerr << (ok ? "switched on" : "not switched on") << std::endl;
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "switched on\n"
+      "mux: disconnect slot 8 \\[8200\\]\n"
+      "DTMF_DISABLE_DETECTOR done: timeslot=46\n"
+      "DSPROC_CONFIGURE RX GAIN ts=46 gain_dB=0\n"
+      "DISABLE ALL TONE done:  ts=46\n");
 }
 
 using SlotEvents = SlotsTest;
