@@ -111,11 +111,15 @@ struct Streams {
   Capture out{std::cout}, err{std::cerr}, log{std::clog};
 };
 
-// A neighbour service: sends trunk status and sees every signal, one line.
+// A neighbour service: sends trunk status, sees every signal (one line) and
+// counts the commands the slot table left to it.
 struct Neighbour : CtrlSrv::Service {
   void OnConnect() override {}
   void OnDisconnect() override {}
-  bool OnCommand(LGCP::Command const&) override { return false; }
+  bool OnCommand(LGCP::Command const&) override {
+    ++offered;
+    return false;
+  }
   void OnSignal(LGCP::Signal const& s) override {
     std::stringstream text;
     text << s;
@@ -123,6 +127,7 @@ struct Neighbour : CtrlSrv::Service {
     for (std::string w, sep; text >> w; sep = " ") seen += sep + w;
   }
   std::string seen;
+  int offered = 0;
 };
 
 class SlotsTest : public ::testing::Test {
@@ -203,6 +208,7 @@ TEST_F(SlotsTest, AnswersOfTheTable) {
     Send(r.command, r.slot, seq++, r.arg);
     EXPECT_EQ(r.expect, Answers()) << r.command;
   }
+  EXPECT_EQ(2, neighbour.offered);  // `query` with a number, `destroy` without
   // Numbers past the table are never looked up, nor released.
   EXPECT_EQ(nullptr, Slots::instance()->Find(Slots::maxSlots));
   Slots::instance()->on_release(new TestSlot(5000, &factory, Release::now));
@@ -238,6 +244,7 @@ TEST_F(SlotsTest, DelayedDestroyIsAnsweredWhenTheReleaseCompletes) {
   EXPECT_EQ(0, TestSlot::alive);
   EXPECT_TRUE(factory.slots().empty());
   EXPECT_EQ("", Answers());
+  EXPECT_EQ(0, neighbour.offered);
 }
 
 TEST_F(SlotsTest, DisconnectDestroysEverySlotAndWaitsOnlyForTheSlowOnes) {
@@ -347,6 +354,7 @@ TEST_F(SlotsTest, ConnectAndDisconnectOnTheSwitch) {
       streams.Take());
   At(5)->ReleaseDone();
   EXPECT_EQ(Ok(66, 5), Answers());
+  EXPECT_EQ(0, neighbour.offered);
 }
 
 // An exit that leaves slots behind (no controller stop first), in the table
