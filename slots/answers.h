@@ -47,16 +47,16 @@ constexpr int activeStream = 0;
 struct ToneCodeRow {
   unsigned first, last;  // the driver's codes, inclusive
   int alternative;       // TonecCode alternative
-  int base;              // value = code - first + base (dtmf, r1, iva code)
+  int base = 0;          // value = code - first + base (dtmf, r1, iva)
 };
 constexpr ToneCodeRow toneCodes[] = {
-    {0, 127, LGCP::TonecCode::e_dtmf, 0},    // the digit as the driver gives it
-    {128, 130, LGCP::TonecCode::e_r1, 0},    // none, noise, silence
-    {131, 131, LGCP::TonecCode::e_ced, 0},   //
-    {132, 132, LGCP::TonecCode::e_cng, 0},   //
-    {133, 153, LGCP::TonecCode::e_iva, 1},   // IVA code 1..21
-    {154, 154, LGCP::TonecCode::e_iva, -1},  // IVA ringoff
-    {155, 155, LGCP::TonecCode::e_dtmfDone, 0},
+    {0, 127, LGCP::TonecCode::e_dtmf},      // the digit as the driver gives it
+    {128, 130, LGCP::TonecCode::e_r1},      // none, noise, silence
+    {131, 131, LGCP::TonecCode::e_ced},     //
+    {132, 132, LGCP::TonecCode::e_cng},     //
+    {133, 153, LGCP::TonecCode::e_iva, 1},  // IVA code 1..21
+    {154, 154, LGCP::TonecCode::e_iva},     // IVA value 0: ringoff
+    {155, 155, LGCP::TonecCode::e_dtmfDone},
 };
 // Any other code is logged ("unknown tone code ") and sends nothing.
 

@@ -37,7 +37,6 @@ Slot* SlotFactory::NewSlot(unsigned number, LGCP::CreateParams const& params) {
 }
 
 void SlotFactory::SelfSignal(LGCP::Signal const& signal) {
-  if (signal.currentSelection() != LGCP::Signal::e_trunkStatus) return;
   ACP::TrunkStatus const& status = signal.get_trunkStatus();
   auto state = static_cast<ACP::TrunkState::NamedNumber>(status.get_state().asInt());
   // A slot may destroy itself, or others of this factory, on the change.

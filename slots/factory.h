@@ -30,7 +30,8 @@ class SlotFactory {
   Slot* NewSlot(unsigned number, LGCP::CreateParams const& params);
   // Adds this factory's means to the resources report.
   void GetResources(LGCP::Resources& resources) const { IGetResources(resources); }
-  // Passes a `trunkStatus` signal to every slot this factory made.
+  // Passes a `trunkStatus` signal (no other alternative) to every slot
+  // this factory made.
   void SelfSignal(LGCP::Signal const& signal);
   std::list<Slot*> const& slots() const { return slots_; }
 

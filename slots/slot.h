@@ -59,13 +59,9 @@ class Slot {
   bool IsBeingDestroyed() const { return destroying_; }
 
   // The controller's later answer to the destroy, when one is owed.
-  void SetDestroyToken(unsigned token) {
-    destroyToken_ = token;
-    answerOwed_ = true;
-  }
-  bool AnswerOwed() const { return answerOwed_; }
-  unsigned GetDestroyToken() const { return destroyToken_; }
-  void DropAnswer() { answerOwed_ = false; }
+  void SetDestroyToken(unsigned token) { destroyToken_ = token; }
+  bool AnswerOwed() const { return destroyToken_.has_value(); }
+  unsigned GetDestroyToken() const { return *destroyToken_; }
 
   // Slot commands other than create, connect, disconnect and destroy.
   virtual CmdAnswer CmdActivate(TERM::TermActivateParams const& params);
@@ -129,8 +125,7 @@ class Slot {
   bool destroying_ = false;
   bool inBeforeDestroy_ = false;
   bool releasedEarly_ = false;
-  bool answerOwed_ = false;
-  unsigned destroyToken_ = 0;
+  std::optional<unsigned> destroyToken_;
 };
 
 // One-way path on the TDM switch from src's transmit channel to dst's

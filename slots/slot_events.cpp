@@ -41,7 +41,7 @@ void Slot::processTonecEvent(Hardware::TonecReceiver::Params const& params) {
         code.select_r1().setFromInt(value);
         break;
       case LGCP::TonecCode::e_iva:
-        if (value < 0)
+        if (value == 0)
           code.select_iva().select_ringoff();
         else
           code.select_iva().select_code().setValue(value);
@@ -94,8 +94,7 @@ void Slot::processFlagsEvent(::dsproc_flags_event const* event) {
 }
 
 void Slot::processToneFltEvent(::dsproc_tone_event const* event) {
-  LGCP::TonecEvent tone;
-  tone.set_timestamp(0);
+  LGCP::TonecEvent tone;  // timestamp 0
   LGCP::TonePresence& presence = tone.get_event().select_tone_presence();
   presence.set_freq(int(event->freq));
   presence.set_presence(event->presence != 0);

@@ -4,6 +4,9 @@
 #include <iostream>
 
 #include "core/ext.h"
+#include "hardware/dsproc.h"
+#include "hardware/hwmux.h"
+#include "hardware/tonec.h"
 #include "slots/answers.h"
 #include "slots/factory.h"
 
@@ -12,14 +15,15 @@ Slots* Slots::instance() {
   return &slots;
 }
 
+Slots::Slots() {
+  HwMux::instance();
+  Hardware::TonecReceiverService::instance();
+  Hardware::DSProcReceiverService::instance();
+}
+
 Slots::~Slots() {
-  grace_.reset();
-  for (Slot*& s : table_) {
-    delete s;
-    s = nullptr;
-  }
+  for (Slot* s : table_) delete s;
   for (Slot* s : setAside_) delete s;
-  setAside_.clear();
 }
 
 bool Slots::OnCommand(LGCP::Command const& cmd) {
@@ -43,13 +47,8 @@ bool Slots::OnCommand(LGCP::Command const& cmd) {
     default:
       return false;
   }
-  // The server refuses such numbers already; the table is never indexed
-  // with one all the same.
+  // The server has refused the numbers past the table already.
   unsigned const number = GetSlot();
-  if (number >= maxSlots) {
-    Error(LGCP::ErrorCause::invalidSlot);
-    return true;
-  }
   Slot* slot = table_[number];
   if (slot && slot->IsBeingDestroyed()) {
     Error(SlotAnswers::beingDestroyed);
@@ -142,18 +141,16 @@ void Slots::CmdDestroy(Slot& slot) {
 }
 
 void Slots::Drop(Slot* slot) {
-  unsigned n = slot->GetNumber();
-  if (n < maxSlots && table_[n] == slot) table_[n] = nullptr;
+  if (Find(slot->GetNumber()) == slot) table_[slot->GetNumber()] = nullptr;
   setAside_.remove(slot);
   delete slot;
 }
 
+// Only a slot still in the table owes an answer: one set aside lost its
+// controller.
 void Slots::on_release(Slot* slot) {
-  unsigned n = slot->GetNumber();
-  if (n < maxSlots && table_[n] == slot && slot->AnswerOwed()) {
-    slot->DropAnswer();
-    delayedSuccess(n, slot->GetDestroyToken());
-  }
+  if (Find(slot->GetNumber()) == slot && slot->AnswerOwed())
+    delayedSuccess(slot->GetNumber(), slot->GetDestroyToken());
   Drop(slot);
 }
 
@@ -166,8 +163,7 @@ void Slots::OnDisconnect() {
       delete slot;
       continue;
     }
-    // The controller that asked is gone: its late answer goes with it.
-    slot->DropAnswer();
+    // Out of the table: the late answer went with the controller.
     setAside_.push_back(slot);
   }
   if (!setAside_.empty()) grace_.set(SlotAnswers::releaseGraceMs, &Slots::OnGraceOver, this);

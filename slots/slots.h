@@ -11,7 +11,6 @@
 #define VELMARD_SLOTS_SLOTS_H
 
 #include <list>
-#include <ostream>
 
 #include "control/ctrlsrv.h"
 #include "core/timer.h"
@@ -23,7 +22,10 @@ class Slots : public CtrlSrv::Service {
 
   static Slots* instance();
 
-  Slots() = default;
+  // Makes the services a slot calls on its way out (the TDM switch, the
+  // tone and DSP receiver services) first: destroyed in reverse order at
+  // exit, they then outlive this table and the slots it still holds.
+  Slots();
   ~Slots() override;
 
   void OnConnect() override {}
@@ -40,8 +42,6 @@ class Slots : public CtrlSrv::Service {
   // The slot with that number, null when none (or out of range).
   Slot* Find(unsigned number) const { return number < maxSlots ? table_[number] : nullptr; }
   std::list<Slot*> const& SetAside() const { return setAside_; }
-
-  void PutHeader(std::ostream& out) const { out << "slots: "; }
 
  private:
   void CmdCreate(unsigned number, LGCP::CreateParams const& params);
