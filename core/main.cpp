@@ -21,6 +21,7 @@
 #include "core/inifile.h"
 #include "core/ipc.h"
 #include "core/linux.h"
+#include "core/main.h"
 #include "core/multiplexer.h"
 #include "core/timer.h"
 #include "core/traces.h"
@@ -141,6 +142,25 @@ bool ParsePort(const char* text, int* port) {
 
 }  // namespace
 
+void MakeSlotFactories() {
+  // Each factory goes to the head of the chain, so the last one made is
+  // asked first on a create.
+  MapFactory::instance();
+  PstnFactory::instance();
+  RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpVornFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+}
+
 int main(int argc, char** argv) {
   // Log lines must reach a pipe or a terminal as they are written, not
   // when a block fills.
@@ -195,22 +215,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
-  // Each factory goes to the head of the chain, so the last one made is
-  // asked first on a create.
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpVornFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
+  MakeSlotFactories();
 
   // Before becoming a daemon: the switch is swept to all outputs disabled
   // while the start-up still owns the terminal's streams.
