@@ -47,7 +47,7 @@ int print_version = 0;
 const option long_options[] = {
     {"daemon", no_argument, nullptr, 'D'},     {"disable-clock", no_argument, nullptr, 10},
     {"port", required_argument, nullptr, 'p'}, {"version", no_argument, &print_version, 1},
-    {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},       {},
 };
 
 const char sUsageText[] =
@@ -166,17 +166,18 @@ int main(int argc, char** argv) {
   // when a block fills.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  opterr = 1;
+  // opterr keeps its initial 1: the parser reports a rejected option itself.
   int port = 20001;
   bool daemon = false;
 
   IniFile::File config;
-  if (config.Open(configFile)) {
-    traces.Reset();
-    traces.Configure(config["traces"]);
-  }
+  // The switches start off; each occurrence of the section starts again
+  // from all off.
+  if (config.Open(configFile)) traces.Configure(config["traces"]);
 
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
+  // A pipe2 that fails leaves both ends at -1: the loop's flag alone then
+  // stops it.
+  (void)!pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK);
   IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
   IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
   IPC::Signal::handle(SIGINT, SigTermHandler, 0);
