@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <memory>
 
 #include "control/control.h"
 #include "control/ctrlsrv.h"
@@ -92,11 +91,13 @@ void SigHupHandler(int, siginfo_t*, void*) {
 
 class StopRequest {
  public:
+  // Called on every dispatch, with no events when another descriptor was
+  // the ready one. One byte per signal; any left over would only stop the
+  // loop again.
   void OnStop(int fd, short revents) {
     if (!(revents & POLLIN)) return;
     char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
+    (void)!::read(fd, buf, sizeof buf);
     multiplexer.terminate();
   }
 };
@@ -131,11 +132,11 @@ void CheckSignals() {
 }
 
 // A port outside 0..65535 would be truncated to some other port by the
-// listener; it is refused like any other bad option.
+// listener; it is refused like any other bad option (strtol gives the
+// out-of-range extremes for a number too long to hold).
 bool ParsePort(const char* text, int* port) {
-  errno = 0;
   long value = std::strtol(text, nullptr, 10);
-  if (errno == ERANGE || value < 0 || value > 65535) return false;
+  if (value < 0 || value > 65535) return false;
   *port = static_cast<int>(value);
   return true;
 }
@@ -228,7 +229,7 @@ int main(int argc, char** argv) {
 
   if (daemon) RunDaemon();
 
-  std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
+  Linux::Run pidFile("server");
   std::cout << "Starting server "
             << "[" << Version::current << "]"
             << ", port=" << port << std::endl;
@@ -259,10 +260,9 @@ int main(int argc, char** argv) {
 
   multiplexer.run(true, true);
 
+  // Every slot goes with the controller's server; the locals then go in
+  // reverse order: the deferred call and its handler, the stop event, the
+  // pid file (removed), the configuration.
   ctrlServer.Deactivate();
-  signals.Deactivate();
-  signals.Bind(nullptr);
-  stopEvent.Release();
-  pidFile.reset();
   return 0;
 }

@@ -8,10 +8,9 @@
 #include "core/inireader.h"
 #include "core/traces.h"
 
+// A deactivated connector tells its user nothing more.
 SnmpAgentInstance::~SnmpAgentInstance() {
-  if (!connector_) return;
-  connector_->Deactivate();
-  connector_->UnBind();
+  if (connector_) connector_->Deactivate();
 }
 
 void SnmpAgentInstance::Activate(IniFile::SubSection& occurrence) {

@@ -176,6 +176,7 @@ TEST(SnmpAgentCtrl, BindSendAndReconfigure) {
   EXPECT_FALSE(agents.at(1).IsActive());
   ctrltest::LoopRunner().RunUntil([&] { return agents.at(0).IsConnected(); });
   Fd peer(::accept(listener.get(), nullptr, nullptr));
+  agents.Bind(nullptr);
   EXPECT_FALSE(Readable(peer.get())) << "nobody to refresh it yet";
   agents.Bind(&monitoring);
   EXPECT_EQ(MON::Command::e_snmp_set, montest::NextCommand(peer.get(), 2000));
@@ -183,6 +184,8 @@ TEST(SnmpAgentCtrl, BindSendAndReconfigure) {
   ping.get_pdu().select_command().select_ping();
   agents.Send(ping);
   EXPECT_EQ(MON::Command::e_ping, montest::NextCommand(peer.get(), 2000));
+  agents.Send(MON::Message());  // no alternative chosen: nothing to send
+  EXPECT_FALSE(Readable(peer.get()));
 
   int const linked = OpenDescriptors();
   IniFile::File none;
@@ -192,7 +195,7 @@ TEST(SnmpAgentCtrl, BindSendAndReconfigure) {
   EXPECT_EQ(linked - 2, OpenDescriptors()) << "the link's two";
   EXPECT_EQ(
       "snmpagent: required key \"host\" has invalid value=\"10.1\" (address is not a.b.c.d), "
-      "line 5\n",
+      "line 5\nsnmp: encode MON message fail!!!\n",
       err.lines());
   EXPECT_EQ("snmp: connected.\n", log.lines());
 }
@@ -235,7 +238,10 @@ TEST(SnmpAgentInstance, Occurrences) {
     SnmpAgentInstance& agent = monitoring.GetAgents().at(0);
     EXPECT_EQ(r.error, err.text()) << body;
     EXPECT_EQ(r.active, agent.IsActive()) << body;
-    if (!r.active) continue;
+    if (!r.active) {
+      EXPECT_TRUE(agent.GetAddress().empty() && agent.GetPort() == 0) << body;
+      continue;
+    }
     EXPECT_EQ(r.type, agent.GetType()) << body;
     EXPECT_EQ("127.0.0.1", agent.GetAddress()) << body;
     EXPECT_EQ(port, agent.GetPort()) << body;
@@ -321,10 +327,19 @@ TEST(MonitoringService, FramerHoldersTakeE1TrunksOnly) {
   EXPECT_EQ(1, f->lossAIS);
   EXPECT_EQ(1, f->lossRAI);
   EXPECT_TRUE(f->clockMaster);
-  EXPECT_FALSE(m.GetFramer(2)->known);
+  FramerDataHolder const* unknown = m.GetFramer(2);
+  EXPECT_TRUE(!unknown->known && unknown->state == ACP::TrunkState::unknown && !unknown->slips &&
+              !unknown->lossBF && !unknown->lossCarrier && !unknown->lossAIS && !unknown->lossRAI &&
+              !unknown->clockMaster);
   EXPECT_EQ(ACP::TrunkState::rai, m.GetFramer(4)->state);
   EXPECT_EQ(nullptr, m.GetFramer(0));
   EXPECT_EQ(nullptr, m.GetFramer(5));
+  // Signals of any other kind are not the framers'.
+  LGCP::Signal power;
+  power.select_power() = LGCP::POWERStatus::main;
+  m.OnSignal(power);
+  multiplexer.timers_schedule();
+  EXPECT_EQ(9u, m.GetFramerRefreshes());
   // Two framers changed within one pass: one refresh, in framer order.
   for (int trunk : {2, 1}) {
     LGCP::Signal s;
@@ -371,10 +386,13 @@ TEST(MonitoringService, ControllerSide) {
 
   struct Row {
     int command;
+    bool traced;
     char const* answer;  // ping: nobody takes it, unexpectedMsgType (4)
-  } const rows[] = {{13, "seq=77 slot=none pdu=1 success"},
-                    {lgcptest::kPing, "seq=77 slot=none pdu=1 error 4"}};
+  } const rows[] = {{13, false, "seq=77 slot=none pdu=1 success"},
+                    {13, true, "seq=77 slot=none pdu=1 success"},
+                    {lgcptest::kPing, true, "seq=77 slot=none pdu=1 error 4"}};
   for (Row const& r : rows) {
+    traces.monitoring_internal = r.traced;
     LGCP::Message m = lgcptest::Command(r.command, 77);
     if (r.command == 13) m.get_pdu().get_command().get_display().select_snmpTrapReceivers();
     std::vector<unsigned char> f = Frame(lgcptest::Encode(m));
@@ -383,10 +401,14 @@ TEST(MonitoringService, ControllerSide) {
     ASSERT_TRUE(ReadFrame(pair.peer.get(), body, 2000));
     EXPECT_EQ(r.answer, lgcptest::Describe(lgcptest::Parse(body))) << r.command;
   }
+  traces.monitoring_internal = false;
   pair.peer.close();
   ctrltest::LoopRunner().RunUntil([&] { return !monitoring.IsControllerPresent(); });
   EXPECT_FALSE(monitoring.IsControllerPresent());
-  EXPECT_EQ("ctrl [" + pair.peerAddr.GetString() + "]: controller connect.\n", log.lines());
+  EXPECT_EQ("ctrl [" + pair.peerAddr.GetString() +
+                "]: controller connect.\n"
+                "monitoring: display display : snmpTrapReceivers : {\n}\n",
+            log.lines());
   EXPECT_EQ("control connection " + pair.peerAddr.GetString() + " closed.\n", err.lines());
   server.Deactivate();
 }
