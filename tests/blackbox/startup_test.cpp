@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,43 @@ class Running : public ::testing::Test {
       return s.size() > 4 && s.compare(s.size() - 4, 4, "-+\n\n") == 0;
     });
   }
+  // A controller, answered once: the loop has passed with its connection
+  // in the table.
+  Fd AnsweredController() {
+    Fd c;
+    blackbox::WaitFor([&] { return bool(c = ctrltest::ConnectTo(uint16_t(port_))); });
+    std::vector<unsigned char> frame = ctrltest::Frame(lgcptest::Encode(lgcptest::Ping(1)));
+    lgcptest::Seen seen;
+    if (c && ctrltest::WriteAll(c.get(), frame.data(), frame.size()))
+      while (ctrltest::ReadFrame(c.get(), frame, 20000) &&
+             (seen = lgcptest::Parse(frame)).pdu == lgcptest::kSignal)
+        continue;
+    EXPECT_TRUE(seen.IsSuccess()) << lgcptest::Describe(seen);
+    return c;
+  }
+  // The loop's table in the status file: "name events count handler" of
+  // each row, and how many different descriptors the rows poll.
+  std::vector<std::string> TableRows(const std::string& status, size_t* descriptors) {
+    std::vector<std::string> rows;
+    std::set<std::string> fds;
+    std::istringstream in(status);
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] != '|') continue;
+      std::vector<std::string> cells;
+      for (size_t at = 1, bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1) {
+        std::string cell = line.substr(at, bar - at);
+        cell.erase(0, cell.find_first_not_of(' '));
+        cell.erase(cell.find_last_not_of(' ') + 1);
+        cells.push_back(cell);
+      }
+      EXPECT_EQ(6u, cells.size()) << line;
+      if (cells.size() != 6) continue;
+      rows.push_back(cells[0] + " " + cells[1] + " " + cells[2] + " " + cells[3]);
+      if (rows.size() > 1) fds.insert(cells[4]);
+    }
+    *descriptors = fds.size();
+    return rows;
+  }
   Sandbox sandbox_;
   Daemon daemon_{sandbox_};
   int port_ = 0;
@@ -238,17 +276,7 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
   SimControl board;
   ASSERT_TRUE(board.Connect(daemon_.simSocket()));
   ASSERT_TRUE(board.WaitJournal(kWatchdog, "PING", 1));
-  // A controller, answered once: its connection is in the table from then
-  // on.
-  Fd controller = ctrltest::ConnectTo(static_cast<unsigned short>(port_));
-  ASSERT_TRUE(controller);
-  std::vector<unsigned char> frame = ctrltest::Frame(lgcptest::Encode(lgcptest::Ping(1)));
-  ASSERT_TRUE(ctrltest::WriteAll(controller.get(), frame.data(), frame.size()));
-  lgcptest::Seen seen;
-  while (ctrltest::ReadFrame(controller.get(), frame, 20000) &&
-         (seen = lgcptest::Parse(frame)).pdu == lgcptest::kSignal)
-    continue;
-  ASSERT_TRUE(seen.IsSuccess()) << lgcptest::Describe(seen);
+  Fd controller = AnsweredController();
   ASSERT_TRUE(daemon_.Signal(SIGUSR2));
   ASSERT_TRUE(StatusComplete()) << Status();
   std::string status = Status();
@@ -267,21 +295,8 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
       << lines[4];
   // The loop's table: every named event of the idle daemon, in attach order,
   // with its poll events; each polls a descriptor of its own.
-  std::vector<std::string> rows;
-  std::set<std::string> fds;
-  for (const std::string& line : lines) {
-    if (line.empty() || line[0] != '|') continue;
-    std::vector<std::string> cells;
-    for (size_t at = 1, bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1) {
-      std::string cell = line.substr(at, bar - at);
-      cell.erase(0, cell.find_first_not_of(' '));
-      cell.erase(cell.find_last_not_of(' ') + 1);
-      cells.push_back(cell);
-    }
-    ASSERT_EQ(6u, cells.size()) << line;
-    rows.push_back(cells[0] + " " + cells[1] + " " + cells[2] + " " + cells[3]);
-    if (rows.size() > 1) fds.insert(cells[4]);
-  }
+  size_t fds = 0;
+  std::vector<std::string> rows = TableRows(status, &fds);
   EXPECT_EQ((std::vector<std::string>{
                 "name events count handler",
                 "ChildWaitService::OnChildEvent POLLIN 0 attached",
@@ -292,11 +307,30 @@ TEST_F(Running, Sigusr2WritesTheStatusFile) {
             }),
             rows)
       << status;
-  EXPECT_EQ(rows.size() - 1, fds.size()) << status;
+  EXPECT_EQ(rows.size() - 1, fds) << status;
   // The loop's dump, ending in its table's closing line and an empty line,
   // is the last thing in the file.
   EXPECT_THAT(status, ::testing::EndsWith("-+\n\n"));
   EXPECT_THAT(status, ::testing::Not(::testing::EndsWith("\n\n\n")));
+  StopWith(SIGTERM);
+}
+
+TEST_F(Running, StartedWithoutStandardInput) {
+  // The stop pipe then gets descriptor 0 (velmard-sim's board holds it
+  // before main): it is polled all the same, and SIGTERM still stops.
+  port_ = blackbox::FreePort();
+  blackbox::Options options;
+  options.binary = "/bin/sh";
+  options.args = {"-c", "exec \"$0\" \"$@\" 0<&-", blackbox::DaemonBinary(), "--port",
+                  std::to_string(port_)};
+  ASSERT_TRUE(daemon_.Start(options));
+  ASSERT_TRUE(daemon_.WaitLine(kStdout, StartLine(port_))) << daemon_.Output(kStderr);
+  Fd controller = AnsweredController();
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  ASSERT_TRUE(StatusComplete()) << Status();
+  size_t fds = 0;
+  std::vector<std::string> rows = TableRows(Status(), &fds);
+  EXPECT_THAT(rows, ::testing::Contains("StopRequest::OnStop POLLIN 0 attached")) << Status();
   StopWith(SIGTERM);
 }
 
