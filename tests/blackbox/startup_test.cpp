@@ -80,6 +80,12 @@ TEST_P(CommandLine, OutputAndStatus) {
 
 const std::string kVersionLine = std::string("server version: ") + kTag + "\n";
 
+// Refused by the parser or the port check: the diagnostic after the
+// program's path, the usage text, status 2.
+OptionCase Refused(const char* name, std::vector<std::string> args, const std::string& why) {
+  return OptionCase{name, std::move(args), 2, kUsage, "%0: " + why + "\n"};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Startup, CommandLine,
     ::testing::Values(
@@ -87,24 +93,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"LongHelp", {"--help"}, 0, kUsage, ""},
         OptionCase{"HelpPrefix", {"--hel"}, 0, kUsage, ""},
         OptionCase{"HelpAfterOtherOptions", {"--port", "1", "-h"}, 0, kUsage, ""},
-        OptionCase{"ShortPortIsNoOption", {"-p", "2000"}, 2, kUsage, "%0: invalid option -- 'p'\n"},
-        OptionCase{"PortWithoutValue",
-                   {"--port"},
-                   2,
-                   kUsage,
-                   "%0: option '--port' requires an argument\n"},
-        OptionCase{"UnknownShort", {"-x"}, 2, kUsage, "%0: invalid option -- 'x'\n"},
-        OptionCase{"UnknownLong", {"--bogus"}, 2, kUsage, "%0: unrecognized option '--bogus'\n"},
-        OptionCase{"AmbiguousPrefix",
-                   {"--d"},
-                   2,
-                   kUsage,
-                   "%0: option '--d' is ambiguous; possibilities: '--daemon' '--disable-clock'\n"},
-        OptionCase{"ValueForAFlag",
-                   {"--help=yes"},
-                   2,
-                   kUsage,
-                   "%0: option '--help' doesn't allow an argument\n"},
+        Refused("ShortPortIsNoOption", {"-p", "2000"}, "invalid option -- 'p'"),
+        Refused("PortWithoutValue", {"--port"}, "option '--port' requires an argument"),
+        Refused("UnknownShort", {"-x"}, "invalid option -- 'x'"),
+        Refused("UnknownLong", {"--bogus"}, "unrecognized option '--bogus'"),
+        Refused("AmbiguousPrefix", {"--d"},
+                "option '--d' is ambiguous; possibilities: '--daemon' '--disable-clock'"),
+        Refused("ValueForAFlag", {"--help=yes"}, "option '--help' doesn't allow an argument"),
         OptionCase{"Version", {"--version"}, 2, kVersionLine, ""},
         OptionCase{"VersionPrefix", {"--vers"}, 2, kVersionLine, ""},
         OptionCase{"VersionWithOtherOptions",
@@ -114,22 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "clock control disabled.\n"},
         OptionCase{"VersionThenHelp", {"--version", "-h"}, 0, kUsage, ""},
         OptionCase{"HelpThenVersion", {"-h", "--version"}, 0, kUsage, ""},
-        OptionCase{
-            "RejectedBeforeVersion", {"-x", "--version"}, 2, kUsage, "%0: invalid option -- 'x'\n"},
+        Refused("RejectedBeforeVersion", {"-x", "--version"}, "invalid option -- 'x'"),
         // A port the listener cannot take is refused, not cut to 16 bits;
         // both ends of the range are taken.
-        OptionCase{"PortAbove65535", {"--port=65536"}, 2, kUsage, "%0: invalid port -- '65536'\n"},
-        OptionCase{"NegativePort", {"--port", "-1"}, 2, kUsage, "%0: invalid port -- '-1'\n"},
-        OptionCase{"HugePort",
-                   {"--port=99999999999999999999"},
-                   2,
-                   kUsage,
-                   "%0: invalid port -- '99999999999999999999'\n"},
-        OptionCase{"HugeNegativePort",
-                   {"--port=-99999999999999999999"},
-                   2,
-                   kUsage,
-                   "%0: invalid port -- '-99999999999999999999'\n"},
+        Refused("PortAbove65535", {"--port=65536"}, "invalid port -- '65536'"),
+        Refused("NegativePort", {"--port", "-1"}, "invalid port -- '-1'"),
+        Refused("HugePort", {"--port=99999999999999999999"},
+                "invalid port -- '99999999999999999999'"),
+        Refused("HugeNegative", {"--port=-9999999999999999999"},
+                "invalid port -- '-9999999999999999999'"),
         OptionCase{"HighestPort", {"--port=65535", "--version"}, 2, kVersionLine, ""},
         OptionCase{"PortZero", {"--port=0", "--version"}, 2, kVersionLine, ""}),
     [](const auto& info) { return std::string(info.param.name); });

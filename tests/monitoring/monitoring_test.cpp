@@ -47,19 +47,27 @@ bool Readable(int fd) {
   return ::poll(&pf, 1, 0) == 1;
 }
 
-// An agent that takes the link of the monitoring service's first
-// occurrence: connected, the full refresh read.
+MON::Message PingCommand() {
+  MON::Message ping;
+  ping.get_pdu().select_command().select_ping();
+  return ping;
+}
+
+// An agent on loopback for the first occurrence of the configuration, its
+// link connected (and, bound to the service, refreshed), the clock frozen.
 struct AgentLink {
-  explicit AgentLink(std::string const& name = "web") {
+  explicit AgentLink(std::string const& name = "web", std::string const& more = "",
+                     bool bind = true) {
     IniFile::File ini;
-    std::istringstream("[snmpagent]\nhost=127.0.0.1:" + std::to_string(port) + "\nname=" + name +
-                       "\n") >>
-        ini;
-    monitoring.Configure(ini);
+    std::istringstream("[snmpagent]\nhost=" + to + "\nname=" + name + "\n" + more) >> ini;
+    if (bind)
+      monitoring.Configure(ini);
+    else
+      monitoring.GetAgents().CreateInstances(ini["snmpagent"]);
     Live();
     ctrltest::LoopRunner().RunUntil([&] { return agent().IsConnected(); });
     peer = Fd(::accept(listener.get(), nullptr, nullptr));
-    refresh = montest::NextCommand(peer.get(), 2000);
+    refresh = bind ? montest::NextCommand(peer.get(), 2000) : Readable(peer.get());
     Mux::mux_settimeofday();
   }
   SnmpAgentInstance& agent() { return monitoring.GetAgents().at(0); }
@@ -69,6 +77,8 @@ struct AgentLink {
 
   unsigned short port = 0;
   Fd listener = Listen(port);
+  std::string const to = "127.0.0.1:" + std::to_string(port);
+  int const before = OpenDescriptors();
   MonitoringCtl monitoring;
   Fd peer;
   int refresh = -1;
@@ -78,49 +88,35 @@ struct AgentLink {
 // out every 5 s, and the link drops at the first one more than 30 s after the
 // last answer. It comes back 10 s later.
 TEST(SnmpAgentLiveness, KeptWhileAnsweringDroppedThirtySecondsAfter) {
-  Live();
   Capture err(std::cerr), log(std::clog), out(std::cout);
-  unsigned short port = 0;
-  Fd listener = Listen(port);
-  int const before = OpenDescriptors();
-  IniFile::File ini;
-  std::istringstream("[snmpagent]\nhost=127.0.0.1:" + std::to_string(port) + "\nname=web\n") >> ini;
-  MonitoringCtl monitoring;
-  monitoring.Configure(ini);
-  SnmpAgentInstance& agent = monitoring.GetAgents().at(0);
-  ctrltest::LoopRunner().RunUntil([&] { return agent.IsConnected(); });
-  Fd peer(::accept(listener.get(), nullptr, nullptr));
-  EXPECT_EQ(before + 3, OpenDescriptors()) << "two for the link, the accepted end";
-  ASSERT_EQ(montest::NextCommand(peer.get(), 2000), MON::Command::e_snmp_set);  // full refresh
+  AgentLink link;
+  ASSERT_EQ(MON::Command::e_snmp_set, link.refresh);
+  EXPECT_EQ(link.before + 3, OpenDescriptors()) << "two for the link, the accepted end";
   std::vector<unsigned char> answer = montest::PingAnswer();
-  Mux::mux_settimeofday();
   for (int i = 0; i < 18; ++i) {          // the last answer at 55 s; the drop at 90 s, i == 17
     if (i == 12) answer.assign(1, 0xff);  // undecodable from now on
-    agent.OnMessage(reinterpret_cast<char const*>(answer.data()), int(answer.size()));
-    if (i == 1) {  // the ping is due 5000 ms after the last send, not earlier
-      Advance(4999);
-      EXPECT_FALSE(Readable(peer.get()));
+    link.Answer(answer);
+    Advance(i == 1 ? 4999 : 5000);  // due 5000 ms after the last send, not earlier
+    if (i == 1) {
+      EXPECT_FALSE(Readable(link.peer.get()));
       Advance(1);
-    } else {
-      Advance(5000);
     }
-    EXPECT_EQ(montest::NextCommand(peer.get(), 2000), MON::Command::e_ping) << i;
-    EXPECT_EQ(i < 17, agent.IsConnected()) << i;
+    EXPECT_EQ(montest::NextCommand(link.peer.get(), 2000), MON::Command::e_ping) << i;
+    EXPECT_EQ(i < 17, link.agent().IsConnected()) << i;
   }
-  EXPECT_TRUE(SeesEof(peer.get()));
-  peer.close();
-  EXPECT_EQ(before, OpenDescriptors()) << "the dropped link keeps no descriptor";
+  EXPECT_TRUE(SeesEof(link.peer.get()));
+  link.peer.close();
+  EXPECT_EQ(link.before, OpenDescriptors()) << "the dropped link keeps no descriptor";
   // No pings while down; the connector tries again after 10000 ms.
   Advance(9999);
-  EXPECT_FALSE(Readable(listener.get()));
+  EXPECT_FALSE(Readable(link.listener.get()));
   Advance(1);
-  pollfd pf{listener.get(), POLLIN, 0};
+  pollfd pf{link.listener.get(), POLLIN, 0};
   EXPECT_EQ(1, ::poll(&pf, 1, 5000));
-  std::string const to = "127.0.0.1:" + std::to_string(port);
-  EXPECT_EQ("connected to " + to + ".\n", out.text());
+  EXPECT_EQ("connected to " + link.to + ".\n", out.text());
   std::string undecodable;
   for (int i = 12; i < 18; ++i) undecodable += "web: receive : decode error!\n";
-  EXPECT_EQ(undecodable + "web: ping timeout !!!\ncontrol connection " + to + " closed.\n",
+  EXPECT_EQ(undecodable + "web: ping timeout !!!\ncontrol connection " + link.to + " closed.\n",
             err.lines());
   EXPECT_EQ("web: connected.\nweb: connection lost, reset snmpagent instance\n", log.lines());
 }
@@ -139,60 +135,42 @@ TEST(SnmpAgentLiveness, SilenceLimit) {
     ASSERT_EQ(MON::Command::e_snmp_set, link.refresh);
     link.Answer(montest::PingAnswer());
     Advance(r.heardAgo, false);
-    MON::Message ping;
-    ping.get_pdu().select_command().select_ping();
-    link.agent().Send(ping);
+    link.agent().Send(PingCommand());
     EXPECT_EQ(MON::Command::e_ping, montest::NextCommand(link.peer.get(), 2000)) << r.heardAgo;
     EXPECT_EQ(r.dropped, !link.agent().IsConnected()) << r.heardAgo;
-    std::string const closed =
-        "control connection 127.0.0.1:" + std::to_string(link.port) + " closed.\n";
+    std::string const closed = "control connection " + link.to + " closed.\n";
     EXPECT_EQ(r.dropped ? "web: ping timeout !!!\n" + closed : "", err.lines()) << r.heardAgo;
     EXPECT_EQ(r.dropped, SeesEof(link.peer.get(), r.dropped ? 2000 : 0)) << r.heardAgo;
     if (!r.dropped) continue;
     // Down: neither a send nor the ping timer reaches the agent.
-    link.agent().Send(ping);
+    link.agent().Send(PingCommand());
     Advance(5000);
     EXPECT_EQ("web: connected.\nweb: connection lost, reset snmpagent instance\n", log.lines());
   }
 }
 
-// Links already up when the service binds are refreshed at once; a second
-// configuration drops the links of the first; a send reaches every
-// connected agent and only those.
+// Links already up when the service binds are refreshed at once; a send
+// reaches every connected agent and only those; a second configuration
+// drops the links of the first.
 TEST(SnmpAgentCtrl, BindSendAndReconfigure) {
-  Live();
   Capture err(std::cerr), log(std::clog);
-  unsigned short port = 0;
-  Fd listener = Listen(port);
-  IniFile::File ini;
-  std::istringstream("[snmpagent]\nhost=127.0.0.1:" + std::to_string(port) +
-                     "\nname=snmp\n[snmpagent]\nhost=10.1\nname=console\n") >>
-      ini;
-  MonitoringCtl monitoring;
-  SnmpAgentCtrl& agents = monitoring.GetAgents();
-  agents.CreateInstances(ini["snmpagent"]);
+  AgentLink link("snmp", "[snmpagent]\nhost=10.1\nname=console\n", false);
+  SnmpAgentCtrl& agents = link.monitoring.GetAgents();
   ASSERT_EQ(2u, agents.count());
-  EXPECT_TRUE(agents.at(0).IsActive());
   EXPECT_FALSE(agents.at(1).IsActive());
-  ctrltest::LoopRunner().RunUntil([&] { return agents.at(0).IsConnected(); });
-  Fd peer(::accept(listener.get(), nullptr, nullptr));
   agents.Bind(nullptr);
-  EXPECT_FALSE(Readable(peer.get())) << "nobody to refresh it yet";
-  agents.Bind(&monitoring);
-  EXPECT_EQ(MON::Command::e_snmp_set, montest::NextCommand(peer.get(), 2000));
-  MON::Message ping;
-  ping.get_pdu().select_command().select_ping();
-  agents.Send(ping);
-  EXPECT_EQ(MON::Command::e_ping, montest::NextCommand(peer.get(), 2000));
+  EXPECT_FALSE(link.refresh || Readable(link.peer.get())) << "nobody to refresh it yet";
+  agents.Bind(&link.monitoring);
+  EXPECT_EQ(MON::Command::e_snmp_set, montest::NextCommand(link.peer.get(), 2000));
+  agents.Send(PingCommand());
+  EXPECT_EQ(MON::Command::e_ping, montest::NextCommand(link.peer.get(), 2000));
   agents.Send(MON::Message());  // no alternative chosen: nothing to send
-  EXPECT_FALSE(Readable(peer.get()));
-
-  int const linked = OpenDescriptors();
+  EXPECT_FALSE(Readable(link.peer.get()));
   IniFile::File none;
-  monitoring.Configure(none);
+  link.monitoring.Configure(none);
   EXPECT_EQ(0u, agents.count());
-  EXPECT_TRUE(SeesEof(peer.get()));
-  EXPECT_EQ(linked - 2, OpenDescriptors()) << "the link's two";
+  EXPECT_TRUE(SeesEof(link.peer.get()));
+  EXPECT_EQ(link.before + 1, OpenDescriptors()) << "the accepted end only";
   EXPECT_EQ(
       "snmpagent: required key \"host\" has invalid value=\"10.1\" (address is not a.b.c.d), "
       "line 5\nsnmp: encode MON message fail!!!\n",
@@ -317,20 +295,13 @@ TEST(MonitoringService, FramerHoldersTakeE1TrunksOnly) {
     EXPECT_EQ(m.GetFramerRefreshes(), r.refreshes) << r.trunk << " " << r.refreshes;
     EXPECT_EQ(r.trace, log.text()) << r.trunk << " " << r.refreshes;
   }
-  FramerDataHolder const* f = m.GetFramer(1);
-  ASSERT_NE(nullptr, f);
-  EXPECT_TRUE(f->known);
-  EXPECT_EQ(ACP::TrunkState::ais, f->state);
-  EXPECT_EQ(1, f->slips);
-  EXPECT_EQ(1, f->lossBF);
-  EXPECT_EQ(1, f->lossCarrier);
-  EXPECT_EQ(1, f->lossAIS);
-  EXPECT_EQ(1, f->lossRAI);
-  EXPECT_TRUE(f->clockMaster);
-  FramerDataHolder const* unknown = m.GetFramer(2);
-  EXPECT_TRUE(!unknown->known && unknown->state == ACP::TrunkState::unknown && !unknown->slips &&
-              !unknown->lossBF && !unknown->lossCarrier && !unknown->lossAIS && !unknown->lossRAI &&
-              !unknown->clockMaster);
+  auto fields = [&](int number) {
+    FramerDataHolder const* f = m.GetFramer(number);
+    return std::vector<int>{f->known,       f->state,   f->slips,   f->lossBF,
+                            f->lossCarrier, f->lossAIS, f->lossRAI, f->clockMaster};
+  };
+  EXPECT_EQ((std::vector<int>{1, ACP::TrunkState::ais, 1, 1, 1, 1, 1, 1}), fields(1));
+  EXPECT_EQ((std::vector<int>{0, ACP::TrunkState::unknown, 0, 0, 0, 0, 0, 0}), fields(2));
   EXPECT_EQ(ACP::TrunkState::rai, m.GetFramer(4)->state);
   EXPECT_EQ(nullptr, m.GetFramer(0));
   EXPECT_EQ(nullptr, m.GetFramer(5));
