@@ -48,9 +48,9 @@ void SnmpAgentInstance::OnConnect() {
   if (notify_) notify_->OnAgentConnect(*this);
 }
 
+// A ping timer still armed finds the link down and sends nothing.
 void SnmpAgentInstance::OnDisconnect() {
   std::clog << ext::header(this) << ": connection lost, reset snmpagent instance" << std::endl;
-  pingTimer_.reset();
 }
 
 void SnmpAgentInstance::OnMessage(char const* data, int len) {
