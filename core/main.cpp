@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <memory>
 
 #include "control/control.h"
 #include "control/ctrlsrv.h"
@@ -21,6 +20,7 @@
 #include "core/inifile.h"
 #include "core/ipc.h"
 #include "core/linux.h"
+#include "core/main.h"
 #include "core/multiplexer.h"
 #include "core/timer.h"
 #include "core/traces.h"
@@ -46,7 +46,7 @@ int print_version = 0;
 const option long_options[] = {
     {"daemon", no_argument, nullptr, 'D'},     {"disable-clock", no_argument, nullptr, 10},
     {"port", required_argument, nullptr, 'p'}, {"version", no_argument, &print_version, 1},
-    {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},       {},
 };
 
 const char sUsageText[] =
@@ -91,11 +91,13 @@ void SigHupHandler(int, siginfo_t*, void*) {
 
 class StopRequest {
  public:
+  // Called on every dispatch, with no events when another descriptor was
+  // the ready one. One byte per signal; any left over would only stop the
+  // loop again.
   void OnStop(int fd, short revents) {
     if (!(revents & POLLIN)) return;
     char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
+    (void)!::read(fd, buf, sizeof buf);
     multiplexer.terminate();
   }
 };
@@ -130,33 +132,53 @@ void CheckSignals() {
 }
 
 // A port outside 0..65535 would be truncated to some other port by the
-// listener; it is refused like any other bad option.
+// listener; it is refused like any other bad option (strtol gives the
+// out-of-range extremes for a number too long to hold).
 bool ParsePort(const char* text, int* port) {
-  errno = 0;
   long value = std::strtol(text, nullptr, 10);
-  if (errno == ERANGE || value < 0 || value > 65535) return false;
+  if (value < 0 || value > 65535) return false;
   *port = static_cast<int>(value);
   return true;
 }
 
 }  // namespace
 
+void MakeSlotFactories() {
+  // Each factory goes to the head of the chain, so the last one made is
+  // asked first on a create.
+  MapFactory::instance();
+  PstnFactory::instance();
+  RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  RtpVornFactory::instance();
+  RtpED137Factory::instance();
+  HdlcSlotFactory::instance();
+}
+
 int main(int argc, char** argv) {
   // Log lines must reach a pipe or a terminal as they are written, not
   // when a block fills.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  opterr = 1;
+  // opterr keeps its initial 1: the parser reports a rejected option itself.
   int port = 20001;
   bool daemon = false;
 
   IniFile::File config;
-  if (config.Open(configFile)) {
-    traces.Reset();
-    traces.Configure(config["traces"]);
-  }
+  // The switches start off; each occurrence of the section starts again
+  // from all off.
+  if (config.Open(configFile)) traces.Configure(config["traces"]);
 
-  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe[0] = stopPipe[1] = -1;
+  // A pipe2 that fails leaves both ends at -1: the loop's flag alone then
+  // stops it.
+  (void)!pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK);
   IPC::Signal::handle(SIGPIPE, SigPipeHandler, SA_RESTART);
   IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
   IPC::Signal::handle(SIGINT, SigTermHandler, 0);
@@ -195,22 +217,7 @@ int main(int argc, char** argv) {
     std::exit(2);
   }
 
-  // Each factory goes to the head of the chain, so the last one made is
-  // asked first on a create.
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  ModemFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpVornFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
+  MakeSlotFactories();
 
   // Before becoming a daemon: the switch is swept to all outputs disabled
   // while the start-up still owns the terminal's streams.
@@ -222,7 +229,7 @@ int main(int argc, char** argv) {
 
   if (daemon) RunDaemon();
 
-  std::unique_ptr<Linux::Run> pidFile(new Linux::Run("server"));
+  Linux::Run pidFile("server");
   std::cout << "Starting server "
             << "[" << Version::current << "]"
             << ", port=" << port << std::endl;
@@ -253,10 +260,9 @@ int main(int argc, char** argv) {
 
   multiplexer.run(true, true);
 
+  // Every slot goes with the controller's server; the locals then go in
+  // reverse order: the deferred call and its handler, the stop event, the
+  // pid file (removed), the configuration.
   ctrlServer.Deactivate();
-  signals.Deactivate();
-  signals.Bind(nullptr);
-  stopEvent.Release();
-  pidFile.reset();
   return 0;
 }

@@ -32,10 +32,6 @@ MonitoringCtl::MonitoringCtl() {
   framerRefresh_.Bind(this, &MonitoringCtl::OnFramerRefresh);
 }
 
-MonitoringCtl::~MonitoringCtl() {
-  framerRefresh_.Deactivate();
-}
-
 void MonitoringCtl::Configure(IniFile::File& file) {
   agents_.CreateInstances(file["snmpagent"]);
   agents_.Bind(this);

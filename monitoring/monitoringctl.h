@@ -40,7 +40,6 @@ class MonitoringCtl : public CtrlSrv::Service, public ISnmpAgentNotify {
   static MonitoringCtl* instance();
 
   MonitoringCtl();
-  ~MonitoringCtl() override;
 
   // One agent link per occurrence of section "snmpagent"; none when the
   // file did not open or lacks the section.

@@ -8,10 +8,9 @@
 #include "core/inireader.h"
 #include "core/traces.h"
 
+// A deactivated connector tells its user nothing more.
 SnmpAgentInstance::~SnmpAgentInstance() {
-  if (!connector_) return;
-  connector_->Deactivate();
-  connector_->UnBind();
+  if (connector_) connector_->Deactivate();
 }
 
 void SnmpAgentInstance::Activate(IniFile::SubSection& occurrence) {
@@ -49,9 +48,9 @@ void SnmpAgentInstance::OnConnect() {
   if (notify_) notify_->OnAgentConnect(*this);
 }
 
+// A ping timer still armed finds the link down and sends nothing.
 void SnmpAgentInstance::OnDisconnect() {
   std::clog << ext::header(this) << ": connection lost, reset snmpagent instance" << std::endl;
-  pingTimer_.reset();
 }
 
 void SnmpAgentInstance::OnMessage(char const* data, int len) {

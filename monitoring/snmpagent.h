@@ -37,8 +37,6 @@ class SnmpAgentInstance : public Control::Notify {
 
   SnmpAgentInstance() {}
   ~SnmpAgentInstance() override;
-  SnmpAgentInstance(SnmpAgentInstance const&) = delete;
-  SnmpAgentInstance& operator=(SnmpAgentInstance const&) = delete;
 
   // Checks the occurrence and starts connecting. An occurrence the Reader
   // refuses, or whose host is no address, leaves the link idle; the reason
@@ -83,8 +81,6 @@ class SnmpAgentInstance : public Control::Notify {
 class SnmpAgentCtrl {
  public:
   SnmpAgentCtrl() {}
-  SnmpAgentCtrl(SnmpAgentCtrl const&) = delete;
-  SnmpAgentCtrl& operator=(SnmpAgentCtrl const&) = delete;
 
   // One link per occurrence of the section; links made before are dropped.
   void CreateInstances(IniFile::Section& section);
