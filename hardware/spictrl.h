@@ -69,8 +69,9 @@ class spiCtrl : public CtrlSrv::Service {
   int fd_ = -1;
   Timer timer_;
   bool usable_ = true;
-  // Per channel: its last report counted a slip that is still flagged.
-  bool slipsLatch_[kChannels] = {};
+  // A slip counted and still flagged: one flag shared by the eight
+  // channels, each read in channel order updating it.
+  bool slipsLatch_ = false;
 };
 
 #endif  // VELMARD_HARDWARE_SPICTRL_H
