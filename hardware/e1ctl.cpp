@@ -74,9 +74,8 @@ E1Ctl* E1Ctl::instance() {
 
 E1Ctl::E1Ctl() {}
 
+// The timer, the event and the CAS descriptor go with their members.
 E1Ctl::~E1Ctl() {
-  statusTimer_.reset();
-  casEvent_.Release();
   if (maintenance_ >= 0) ::close(maintenance_);
 }
 

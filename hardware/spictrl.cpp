@@ -49,13 +49,12 @@ spiCtrl::spiCtrl() {
   init_device_and_channels();
 }
 
+// The timer goes with its member.
 spiCtrl::~spiCtrl() {
   if (fd_ < 0) return;
-  timer_.reset();
   for (int ch = 0; ch < kChannels; ++ch) disable_channel(ch);
   clock(-1);
   ::close(fd_);
-  fd_ = -1;
 }
 
 void spiCtrl::OnConnect() {
