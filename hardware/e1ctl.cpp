@@ -87,9 +87,9 @@ void E1Ctl::OnConnect() {
   CheckOpenCas();
 }
 
+// HandleCasClose leaves alone the trunks not open.
 void E1Ctl::OnDisconnect() {
   for (int t = 0; t < kTrunks; ++t) {
-    if (!casOpen_[t]) continue;
     cas_channel ch{};
     ch.trunk = t;
     HandleCasClose(ch);
@@ -137,8 +137,7 @@ void E1Ctl::SendStatus() {
     status.set_lossCarrier(rec.word[kLossCarrier]);
     status.set_lossAIS(rec.word[kAIS]);
     status.set_lossRAI(rec.word[kRAI]);
-    status.set_clockMaster(false);
-    status.set_type(ACP::TrunkType::e1);
+    // clockMaster false and type e1 are the fresh signal's own values.
     SendSignal(signal);
   }
 }

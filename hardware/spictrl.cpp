@@ -179,11 +179,7 @@ void spiCtrl::status() {
     st.set_trunk(ch);
     st.set_state(StateOf(r));
     st.set_slips(slips);
-    st.set_lossBF(0);
-    st.set_lossCarrier(0);
-    st.set_lossAIS(0);
-    st.set_lossRAI(0);
-    st.set_clockMaster(false);
+    // lossBF, lossCarrier, lossAIS and lossRAI stay 0, clockMaster false.
     st.set_type(ACP::TrunkType::bri);
     SendSignal(signal);
   }

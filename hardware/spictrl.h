@@ -56,7 +56,6 @@ class spiCtrl : public CtrlSrv::Service {
   // One report of all eight channels, then the next one is armed.
   void status();
 
-  bool usable() const { return usable_; }
   bool reporting() const { return timer_.pending(); }
 
   void PutHeader(std::ostream& out) const { out << "spi: "; }
