@@ -208,13 +208,22 @@ TEST_F(E1CtlTest, MissingDevicesAreRetriedSilently) {
 TEST_F(E1CtlTest, DescriptorsLiveAsLongAsTheService) {
   const int maint = board.OpenCount(kMaint), cas = board.OpenCount(kCas);
   {
+    Capture err(std::cerr);
+    board.FailOpen(kMaint, ENOENT);
+    E1Ctl().select_source(3);  // no device, no line
+    board.FailOpen(kMaint, 0);
+    EXPECT_EQ("", err.text());
+  }
+  {
     Capture log(std::clog);
     E1Ctl e1;
     EXPECT_TRUE(e1.IsOpen() && e1.IsOpen() && e1.CheckOpenCas() && e1.CheckOpenCas());
     EXPECT_EQ(maint + 1, board.OpenCount(kMaint));
     EXPECT_EQ(cas + 1, board.OpenCount(kCas));
+    Capture err(std::cerr);
     e1.select_source(3);
     EXPECT_THAT(Journal(kMaint), ElementsAre("clock-source 3"));
+    EXPECT_EQ("", err.text());
   }
   EXPECT_EQ(maint, board.OpenCount(kMaint));
   EXPECT_EQ(cas, board.OpenCount(kCas));
@@ -229,6 +238,7 @@ TEST_F(E1CtlTest, DescriptorsLiveAsLongAsTheService) {
 
 TEST_F(E1CtlTest, CasCommandsAndTheirOutcomes) {
   Connect(new E1Ctl);
+  Send("trunkCfg : { trunk 0, mode slave }");  // the word after the trunk flags is not 0
   Drain();
   Journal(kCas);
   board.Control(kCas, "rx 1 5 6");
@@ -247,6 +257,9 @@ TEST_F(E1CtlTest, CasCommandsAndTheirOutcomes) {
       {"", cas(1, 5, "get : NULL"), {}, {}, ""},
       {"", cas(1, 5, "close : NULL"), {}, {}, ""},
       {"", cas(4, 5, "open : 1"), {}, {}, ""},  // no such trunk
+      {"", cas(4, 0, "close : NULL"), {}, {}, ""},
+      {"", cas(4, 5, "set : 1"), {}, {}, ""},
+      {"", cas(4, 5, "get : NULL"), {}, {}, ""},
       {"", cas(-1, 5, "open : 1"), {}, {}, ""},
       {"", "ioctl : echoSuppressor : TRUE", {}, {}, ""},  // no CAS command
       {"open -5",
@@ -586,6 +599,9 @@ TEST_F(SpiCtrlTest, NoSpiAtStartUpMeansNoReportEver) {
   server.OnConnect();
   EXPECT_FALSE(spi->reporting());
   spi->clock(3);
+  spi->clock(8);  // not even the bad channels are logged
+  spi->init_channel(8);
+  spi->enable_channel(8);
   spi->init_channel(1);
   spi->enable_channel(1);
   spi->disable_channel(1);
