@@ -201,7 +201,7 @@ TEST_F(E1CtlTest, MissingDevicesAreRetriedSilently) {
   EXPECT_THAT(board.Opens(kCas), ElementsAre("O_RDWR|O_NONBLOCK|O_CLOEXEC"));
 }
 
-TEST_F(E1CtlTest, DescriptorsLiveAsLongAsTheService) {
+TEST_F(E1CtlTest, DescriptorsCloseWithTheService) {
   const int maint = board.OpenCount(kMaint), cas = board.OpenCount(kCas);
   {
     Capture err(std::cerr);
