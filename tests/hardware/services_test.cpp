@@ -381,8 +381,11 @@ TEST_F(BusCtlTest, DisabledControlNeverTouchesTheSelector) {
   auto* bus = new BusCtl;
   bus->DisableControl();
   Connect(bus);
-  Send("clockCfg : { clkSel0 external, bextEn enabled, source 2 }");
+  const std::string cfg = "clockCfg : { clkSel0 external, bextEn enabled, source 2 }";
+  Send(cfg);
   EXPECT_THAT(Drain(), ElementsAre("error 6"));  // unsupported
+  // Taken: no service bound later is offered it.
+  EXPECT_TRUE(bus->OnCommand(boardmsg::Cmd(cfg).get_pdu().get_command()));
   EXPECT_FALSE(bus->IsOpen());
   EXPECT_THAT(board.Opens(kHal), IsEmpty());
   EXPECT_THAT(Journal(kHal), IsEmpty());
