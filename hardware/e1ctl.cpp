@@ -276,8 +276,7 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int bits) {
   cas_config cfg{};
   cfg.channel.trunk = ch.trunk;
   cfg.channel.channel = ch.channel;
-  cfg.channel.tx = static_cast<uint8_t>(bits & 15);
-  cfg.stop = 0;
+  cfg.channel.tx = static_cast<uint8_t>(bits & 15);  // stop stays 0: start
   int r = ::ioctl(cas_.get(), Hardware::Ioc::kCasConfigure, &cfg);
   if (r < 0)
     SendCASSignal(ch.trunk, ch.channel, r, 0);
