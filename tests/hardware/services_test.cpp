@@ -125,6 +125,7 @@ TEST_F(E1CtlTest, EveryTrunkOnConnectThenEverySecond) {
   board.Control(kMaint, "trunk 1 state 3 slips 7 lossBF 1 lossCarrier 2 ais 3 rai 4 w8 5 w14 6");
   board.Control(kMaint, "fail 2 EIO");       // the trunk after it is still read
   board.Control(kMaint, "trunk 3 state 7");  // no such state
+  board.FailOpen(kCas, ENOENT);              // until the first tick
   const int maint = board.OpenCount(kMaint), cas = board.OpenCount(kCas);
   Capture out(std::cout), err(std::cerr), log(std::clog);
   Connect(new E1Ctl);
@@ -133,13 +134,15 @@ TEST_F(E1CtlTest, EveryTrunkOnConnectThenEverySecond) {
       "E1: synchronization status read fail, trunk = 2 cause = Input/output error\n";
   EXPECT_EQ(round, Drain());
   EXPECT_EQ(failed, err.text());
-  EXPECT_EQ("E1: TCLT = 0x0\nE1: cas interface opened!\n", Own(log));
+  EXPECT_EQ("E1: TCLT = 0x0\n", Own(log));
   EXPECT_THAT(Journal(kMaint), ElementsAre("tclk 0x0"));
+  board.FailOpen(kCas, 0);
   Advance(999);
   EXPECT_THAT(Drain(), IsEmpty());
   Advance(1);
   EXPECT_EQ(round, Drain());
   EXPECT_EQ(failed + failed, err.text());
+  EXPECT_EQ("E1: TCLT = 0x0\nE1: cas interface opened!\n", Own(log));
   board.Control(kMaint, "fail 2 0");
   board.Control(kMaint, "trunk 0 state 6");
   board.Control(kMaint, "trunk 3 state -1");
@@ -188,15 +191,18 @@ TEST_F(E1CtlTest, MissingDevicesAreRetriedSilently) {
   EXPECT_THAT(Drain(), IsEmpty());
   board.FailOpen(kMaint, 0);
   board.FailOpen(kCas, 0);
+  Send("ioctl : cas : { channel { path 1, timeslot 5 }, cmd open : 1 }");  // opens the device
+  EXPECT_THAT(Drain(), ElementsAre("cas 1 0 0 0", "cas 1 5 0 1", "ok"));
   Advance(1000);
   EXPECT_THAT(Drain(), ElementsAre("e1 0 normal 0 0 0 0 0", "e1 1 normal 0 0 0 0 0",
                                    "e1 2 normal 0 0 0 0 0", "e1 3 normal 0 0 0 0 0"));
   Send("trunkCfg : { trunk 0, mode slave }");
   EXPECT_THAT(Drain(), ElementsAre("ok"));
   EXPECT_THAT(Journal(kMaint), ElementsAre("tclk 0x3"));
-  EXPECT_THAT(Journal(kCas), IsEmpty());
+  EXPECT_THAT(Journal(kCas), ElementsAre("open 1", "configure 1 5 start 1", "get 1 5"));
   EXPECT_EQ("", err.text() + out.text());
-  EXPECT_EQ("E1: cas interface opened!\nE1: TCLT = 0x3\n", Own(log));
+  EXPECT_EQ("E1: cas interface opened!\nE1: open cas signalling on trunk(1) - ok\nE1: TCLT = 0x3\n",
+            Own(log));
   EXPECT_THAT(board.Opens(kMaint), ElementsAre("O_RDWR|O_NONBLOCK|O_CLOEXEC"));
   EXPECT_THAT(board.Opens(kCas), ElementsAre("O_RDWR|O_NONBLOCK|O_CLOEXEC"));
 }
@@ -600,6 +606,41 @@ TEST_F(SpiCtrlTest, LosingSpiSilencesTheServiceForGood) {
   EXPECT_THAT(Drain(), IsEmpty());
   EXPECT_EQ("spi: read error: channel=0 addr=51\nspi: hal without spi\n", Own(log));
   EXPECT_THAT(SpiJournal(), ElementsAre("spi-read 0 51 failed 5", "spi-read 0 51 failed 19"));
+}
+
+// Without a standard input the first device opened is descriptor 0: each
+// service keeps it as open, and opens nothing twice.
+TEST_F(SpiCtrlTest, DescriptorZeroIsOpenToo) {
+  const int in = ::dup(0);
+  Capture log(std::clog), err(std::cerr);
+  ::close(0);
+  {
+    spiCtrl zero;
+    Journal(kHal);
+    zero.enable_channel(1);
+    EXPECT_EQ(0xC5u, zero.read(1, 51));
+    EXPECT_THAT(Journal(kHal), ElementsAre("spi-write 1 50 0x00"));
+  }
+  Journal(kHal);
+  {
+    BusCtl zero;
+    zero.DrvSetClkSrc(2);
+    zero.DrvSetClkSrc(3);
+  }
+  {
+    E1Ctl zero;
+    EXPECT_TRUE(zero.CheckOpenCas() && zero.CheckOpenCas());
+  }
+  {
+    E1Ctl zero;
+    EXPECT_TRUE(zero.IsOpen() && zero.IsOpen());
+  }
+  ::dup2(in, 0);
+  ::close(in);
+  EXPECT_THAT(Journal(kHal), ElementsAre("clock 2", "clock 3"));
+  EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR", "O_RDWR|O_CLOEXEC"));
+  EXPECT_THAT(board.Opens(kCas), SizeIs(1));
+  EXPECT_THAT(board.Opens(kMaint), SizeIs(1));
 }
 
 using HwTestsTest = Bench;
