@@ -402,17 +402,19 @@ TEST_F(BusCtlTest, DisabledControlNeverTouchesTheSelector) {
 TEST_F(BusCtlTest, UnreachableSelectorReleasesTheClockMaster) {
   board.FailOpen(kHal, ENOENT);
   Capture log(std::clog), err(std::cerr);
-  spiCtrl spi;
-  BusCtl bus(&spi);
-  bus.SetDefaultClock();
-  bus.DrvSetClkSrc(2);
+  BusCtl bus;
+  {
+    spiCtrl spi;
+    BusCtl(&spi).SetDefaultClock();
+    bus.DrvSetClkSrc(2);
+    board.FailOpen(kHal, 0);
+  }  // the line interfaces never opened: their teardown opens nothing either
   EXPECT_EQ("clkctl: set clock source fail: code 1.\nclkctl: device open error\n", err.text());
   EXPECT_EQ(
       "spi: try init\nspi: /dev/hal open fail\nspi: try init\nspi: /dev/hal open fail\n"
       "spi: clock master disabled\n",
       Own(log));
   // The selector appears: the next use opens it.
-  board.FailOpen(kHal, 0);
   bus.DrvSetClkSrc(2);
   EXPECT_THAT(Journal(kHal), ElementsAre("clock 2"));
   EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR|O_CLOEXEC"));
@@ -620,8 +622,10 @@ TEST_F(SpiCtrlTest, DescriptorZeroIsOpenToo) {
     zero.enable_channel(1);
     EXPECT_EQ(0xC5u, zero.read(1, 51));
     EXPECT_THAT(Journal(kHal), ElementsAre("spi-write 1 50 0x00"));
+    zero.OnConnect();
+    EXPECT_TRUE(zero.reporting());
   }
-  Journal(kHal);
+  EXPECT_THAT(Journal(kHal), SizeIs(16));  // its teardown
   {
     BusCtl zero;
     zero.DrvSetClkSrc(2);
