@@ -566,6 +566,12 @@ TEST_F(SpiCtrlTest, TearDownDisablesEveryChannelAndClosesTheDevice) {
   EXPECT_EQ(written, Journal(kHal));
   EXPECT_EQ(logged + "spi: clock master disabled\n", Own(log));
   EXPECT_EQ(before, board.OpenCount(kHal));
+  // A device that could not be opened is tried again by the next request.
+  board.FailOpen(kHal, ENOENT);
+  spiCtrl late;
+  board.FailOpen(kHal, 0);
+  late.disable_channel(3);
+  EXPECT_THAT(Journal(kHal), SizeIs(57));  // channels 0..6 set up, then channel 3
 }
 
 TEST_F(SpiCtrlTest, NoSpiAtStartUpMeansNoReportEver) {
