@@ -537,6 +537,12 @@ TEST_F(SpiCtrlTest, ChannelRequestsAndTheirBounds) {
        {"spi-write 2 50 0x80 failed 5"},
        "spi: write error: channel=2 addr=50 data=128\nspi: disable channel 2\n"},
       {[&] { EXPECT_EQ(0xC5u, spi->read(3, 51)); }, {}, ""},
+      {[&] {  // SPI gone under the first write: nothing more, not even the line
+         board.Control(kHal, "fail spi-write ENODEV 1");
+         spi->clock(-1);
+       },
+       {"spi-write 0 87 0x30 failed 19"},
+       "spi: hal without spi\n"},
   };
   for (const auto& r : rows) {
     Capture out(std::cout), err(std::cerr), log(std::clog);
