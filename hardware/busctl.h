@@ -36,7 +36,6 @@ class BusCtl : public CtrlSrv::Service {
 
   // For good: there is no way back.
   void DisableControl();
-  bool enabled() const { return enabled_; }
   // True when "/dev/hal" is open, opening it first; false when disabled.
   bool IsOpen();
   void SetDefaultClock();

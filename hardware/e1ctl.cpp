@@ -74,9 +74,8 @@ E1Ctl* E1Ctl::instance() {
 
 E1Ctl::E1Ctl() {}
 
+// The timer, the event and the CAS descriptor go with their members.
 E1Ctl::~E1Ctl() {
-  statusTimer_.reset();
-  casEvent_.Release();
   if (maintenance_ >= 0) ::close(maintenance_);
 }
 
@@ -88,9 +87,9 @@ void E1Ctl::OnConnect() {
   CheckOpenCas();
 }
 
+// HandleCasClose leaves alone the trunks not open.
 void E1Ctl::OnDisconnect() {
   for (int t = 0; t < kTrunks; ++t) {
-    if (!casOpen_[t]) continue;
     cas_channel ch{};
     ch.trunk = t;
     HandleCasClose(ch);
@@ -138,8 +137,7 @@ void E1Ctl::SendStatus() {
     status.set_lossCarrier(rec.word[kLossCarrier]);
     status.set_lossAIS(rec.word[kAIS]);
     status.set_lossRAI(rec.word[kRAI]);
-    status.set_clockMaster(false);
-    status.set_type(ACP::TrunkType::e1);
+    // clockMaster false and type e1 are the fresh signal's own values.
     SendSignal(signal);
   }
 }
@@ -278,8 +276,7 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int bits) {
   cas_config cfg{};
   cfg.channel.trunk = ch.trunk;
   cfg.channel.channel = ch.channel;
-  cfg.channel.tx = static_cast<uint8_t>(bits & 15);
-  cfg.stop = 0;
+  cfg.channel.tx = static_cast<uint8_t>(bits & 15);  // stop stays 0: start
   int r = ::ioctl(cas_.get(), Hardware::Ioc::kCasConfigure, &cfg);
   if (r < 0)
     SendCASSignal(ch.trunk, ch.channel, r, 0);

@@ -75,9 +75,6 @@ class E1Ctl : public CtrlSrv::Service {
   void HandleCasSet(cas_channel const& ch, int bits);
   void HandleCasGet(cas_channel const& ch);
 
-  unsigned tclk() const { return tclk_; }
-  bool CasOpen(int trunk) const { return casOpen_[trunk] != 0; }
-
   void PutHeader(std::ostream& out) const { out << "E1: "; }
 
  private:

@@ -49,13 +49,12 @@ spiCtrl::spiCtrl() {
   init_device_and_channels();
 }
 
+// The timer goes with its member.
 spiCtrl::~spiCtrl() {
   if (fd_ < 0) return;
-  timer_.reset();
   for (int ch = 0; ch < kChannels; ++ch) disable_channel(ch);
   clock(-1);
   ::close(fd_);
-  fd_ = -1;
 }
 
 void spiCtrl::OnConnect() {
@@ -99,7 +98,7 @@ unsigned spiCtrl::read(unsigned channel, unsigned reg) {
 void spiCtrl::init_device_and_channels() {
   if (fd_ >= 0 || !usable_) return;
   std::clog << ext::header(this) << "try init" << std::endl;
-  fd_ = ::open("/dev/hal", O_RDWR | O_CLOEXEC);
+  fd_ = ::open("/dev/hal", O_RDWR);
   if (fd_ < 0) {
     std::clog << ext::header(this) << "/dev/hal open fail" << std::endl;
     return;
@@ -172,19 +171,15 @@ void spiCtrl::status() {
     if (!usable_) return;
     int slips = 0;
     if (!(r & 0x20)) {
-      slipsLatch_[ch] = false;
-    } else if (!slipsLatch_[ch]) {
+      slipsLatch_ = false;
+    } else if (!slipsLatch_) {
       slips = 1;
-      slipsLatch_[ch] = true;
+      slipsLatch_ = true;
     }
     st.set_trunk(ch);
     st.set_state(StateOf(r));
     st.set_slips(slips);
-    st.set_lossBF(0);
-    st.set_lossCarrier(0);
-    st.set_lossAIS(0);
-    st.set_lossRAI(0);
-    st.set_clockMaster(false);
+    // lossBF, lossCarrier, lossAIS and lossRAI stay 0, clockMaster false.
     st.set_type(ACP::TrunkType::bri);
     SendSignal(signal);
   }

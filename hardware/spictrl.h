@@ -56,7 +56,6 @@ class spiCtrl : public CtrlSrv::Service {
   // One report of all eight channels, then the next one is armed.
   void status();
 
-  bool usable() const { return usable_; }
   bool reporting() const { return timer_.pending(); }
 
   void PutHeader(std::ostream& out) const { out << "spi: "; }
@@ -69,8 +68,9 @@ class spiCtrl : public CtrlSrv::Service {
   int fd_ = -1;
   Timer timer_;
   bool usable_ = true;
-  // Per channel: its last report counted a slip that is still flagged.
-  bool slipsLatch_[kChannels] = {};
+  // A slip counted and still flagged: one flag shared by the eight
+  // channels, each read in channel order updating it.
+  bool slipsLatch_ = false;
 };
 
 #endif  // VELMARD_HARDWARE_SPICTRL_H

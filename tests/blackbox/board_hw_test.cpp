@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "blackbox/harness.h"
 #include "control/ctrl_testkit.h"
 #include "control/lgcp_testkit.h"
@@ -45,6 +47,11 @@ class BoardRoad : public ::testing::Test {
     Lines data;
     return sim_.Ask(line, &data) ? (data.empty() ? "" : data[0]) : "error";
   }
+  Lines Ask(const std::string& line) {
+    Lines data;
+    if (!sim_.Ask(line, &data)) data.push_back("error");
+    return data;
+  }
 
   blackbox::Sandbox sandbox_;
   blackbox::Daemon daemon_{sandbox_};
@@ -69,6 +76,15 @@ TEST_F(BoardMaintenance, TrunkAndBriStatusEverySecond) {
     if (s.compare(0, 4, "bri ") == 0) bri.push_back(s);
   ASSERT_GE(bri.size(), 8u);
   for (int i = 0; i < 8; ++i) EXPECT_EQ("bri " + std::to_string(i) + " normal 0 0 0 0 0", bri[i]);
+  // Two rounds later each device is still open once: the switch, the line
+  // interfaces, then the clock selector at the connect.
+  const Lines e1 = {"open O_RDWR|O_NONBLOCK|O_CLOEXEC"};
+  EXPECT_EQ(e1, Ask("opens /dev/maintenance"));
+  EXPECT_EQ(e1, Ask("opens /dev/e1-cas"));
+  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR", "open O_RDWR|O_CLOEXEC"}), Ask("opens /dev/hal"));
+  EXPECT_EQ("opened 1", Ctl("opened /dev/maintenance"));
+  EXPECT_EQ("opened 1", Ctl("opened /dev/e1-cas"));
+  EXPECT_EQ("opened 3", Ctl("opened /dev/hal"));
 }
 
 TEST_F(BoardCas, RoundTripAndInjectedEvent) {
@@ -83,6 +99,26 @@ TEST_F(BoardCas, RoundTripAndInjectedEvent) {
                                    "cas 1 5 6 3", "ok"));
   EXPECT_EQ("", Ctl("inject /dev/e1-cas 2 7 5 1"));
   EXPECT_THAT(Next(1, "cas"), ElementsAre("cas 2 7 5 1"));
+  // The status table lists the CAS device, polled for input only.
+  ASSERT_TRUE(daemon_.Signal(SIGUSR2));
+  std::string status;
+  ASSERT_TRUE(blackbox::WaitFor([&] {
+    sandbox_.ReadFile("/var/log/server-status", &status);
+    return status.size() > 4 && status.compare(status.size() - 4, 4, "-+\n\n") == 0;
+  }));
+  const size_t row = status.find("|                 E1/Cas                 |");
+  ASSERT_NE(std::string::npos, row) << status;
+  EXPECT_EQ("|            POLLIN            |", status.substr(row + 41, 32));
+  // The controller goes: the trunk it opened is closed, the device stays.
+  c_.close();
+  EXPECT_TRUE(sim_.WaitJournal("/dev/e1-cas", "close 1", 1));
+  Lines journal;
+  for (const std::string& e : Ask("journal /dev/e1-cas"))  // "entry MS TEXT"
+    journal.push_back(e.substr(e.find(' ', 6) + 1));
+  EXPECT_EQ((Lines{"open 1", "configure 1 5 start 9", "get 1 5", "set 1 5 3", "get 1 5", "get 1 5",
+                   "close 1"}),
+            journal);
+  EXPECT_EQ("opened 1", Ctl("opened /dev/e1-cas"));
 }
 
 TEST_F(HwTestsRoad, BpcWriteThenRead) {
@@ -115,6 +151,7 @@ TEST_F(BusCtlRoad, DisabledClockRefusesClockCfg) {
   EXPECT_THAT(Next(1), ElementsAre("error 6"));  // unsupported
   EXPECT_EQ("clock -1", Ctl("ctl /dev/hal clock"));
   EXPECT_TRUE(daemon_.WaitLine(blackbox::kStderr, "clock control disabled."));
+  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR"}), Ask("opens /dev/hal"));  // no selector
 }
 
 }  // namespace
