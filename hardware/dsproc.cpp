@@ -139,9 +139,12 @@ void DSProcReceiver::CleanBeforeDestroy() {
 
 // --- DSProcReceiverService
 
+// Never destroyed: a slot still alive at exit (the slot table is torn down
+// by the exit handlers too, in no order these services could rely on) still
+// releases its receiver through a live service.
 DSProcReceiverService& DSProcReceiverService::instance() {
-  static DSProcReceiverService service;
-  return service;
+  static DSProcReceiverService* service = new DSProcReceiverService;
+  return *service;
 }
 
 DSProcReceiverService::DSProcReceiverService() {

@@ -226,9 +226,12 @@ void TonecReceiver::CleanBeforeDestroy() {
 
 // --- TonecReceiverService
 
+// Never destroyed: a slot still alive at exit (the slot table is torn down
+// by the exit handlers too, in no order these services could rely on) still
+// releases its receiver through a live service.
 TonecReceiverService& TonecReceiverService::instance() {
-  static TonecReceiverService service;
-  return service;
+  static TonecReceiverService* service = new TonecReceiverService;
+  return *service;
 }
 
 TonecReceiverService::TonecReceiverService() {

@@ -4,9 +4,7 @@
 #include <iostream>
 
 #include "core/ext.h"
-#include "hardware/dsproc.h"
 #include "hardware/hwmux.h"
-#include "hardware/tonec.h"
 #include "slots/answers.h"
 #include "slots/factory.h"
 
@@ -17,8 +15,6 @@ Slots* Slots::instance() {
 
 Slots::Slots() {
   HwMux::instance();
-  Hardware::TonecReceiverService::instance();
-  Hardware::DSProcReceiverService::instance();
 }
 
 Slots::~Slots() {

@@ -22,9 +22,9 @@ class Slots : public CtrlSrv::Service {
 
   static Slots* instance();
 
-  // Makes the services a slot calls on its way out (the TDM switch, the
-  // tone and DSP receiver services) first: destroyed in reverse order at
-  // exit, they then outlive this table and the slots it still holds.
+  // Makes the TDM switch, which a slot calls on its way out, first:
+  // destroyed in reverse order at exit, it then outlives this table and the
+  // slots it still holds (the receiver services are never destroyed).
   Slots();
   ~Slots() override;
 
