@@ -98,7 +98,7 @@ unsigned spiCtrl::read(unsigned channel, unsigned reg) {
 void spiCtrl::init_device_and_channels() {
   if (fd_ >= 0 || !usable_) return;
   std::clog << ext::header(this) << "try init" << std::endl;
-  fd_ = ::open("/dev/hal", O_RDWR);
+  fd_ = ::open("/dev/hal", O_RDWR | O_CLOEXEC);
   if (fd_ < 0) {
     std::clog << ext::header(this) << "/dev/hal open fail" << std::endl;
     return;
@@ -171,10 +171,10 @@ void spiCtrl::status() {
     if (!usable_) return;
     int slips = 0;
     if (!(r & 0x20)) {
-      slipsLatch_ = false;
-    } else if (!slipsLatch_) {
+      slipsLatch_[ch] = false;
+    } else if (!slipsLatch_[ch]) {
       slips = 1;
-      slipsLatch_ = true;
+      slipsLatch_[ch] = true;
     }
     st.set_trunk(ch);
     st.set_state(StateOf(r));

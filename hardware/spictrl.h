@@ -68,9 +68,8 @@ class spiCtrl : public CtrlSrv::Service {
   int fd_ = -1;
   Timer timer_;
   bool usable_ = true;
-  // A slip counted and still flagged: one flag shared by the eight
-  // channels, each read in channel order updating it.
-  bool slipsLatch_ = false;
+  // Per channel: its last report counted a slip that is still flagged.
+  bool slipsLatch_[kChannels] = {};
 };
 
 #endif  // VELMARD_HARDWARE_SPICTRL_H

@@ -81,7 +81,8 @@ TEST_F(BoardMaintenance, TrunkAndBriStatusEverySecond) {
   const Lines e1 = {"open O_RDWR|O_NONBLOCK|O_CLOEXEC"};
   EXPECT_EQ(e1, Ask("opens /dev/maintenance"));
   EXPECT_EQ(e1, Ask("opens /dev/e1-cas"));
-  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR", "open O_RDWR|O_CLOEXEC"}), Ask("opens /dev/hal"));
+  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR|O_CLOEXEC", "open O_RDWR|O_CLOEXEC"}),
+            Ask("opens /dev/hal"));
   EXPECT_EQ("opened 1", Ctl("opened /dev/maintenance"));
   EXPECT_EQ("opened 1", Ctl("opened /dev/e1-cas"));
   EXPECT_EQ("opened 3", Ctl("opened /dev/hal"));
@@ -151,7 +152,7 @@ TEST_F(BusCtlRoad, DisabledClockRefusesClockCfg) {
   EXPECT_THAT(Next(1), ElementsAre("error 6"));  // unsupported
   EXPECT_EQ("clock -1", Ctl("ctl /dev/hal clock"));
   EXPECT_TRUE(daemon_.WaitLine(blackbox::kStderr, "clock control disabled."));
-  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR"}), Ask("opens /dev/hal"));  // no selector
+  EXPECT_EQ((Lines{"open O_RDWR", "open O_RDWR|O_CLOEXEC"}), Ask("opens /dev/hal"));  // no selector
 }
 
 }  // namespace

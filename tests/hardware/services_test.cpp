@@ -438,7 +438,7 @@ class SpiCtrlTest : public Bench {
     }
     EXPECT_EQ(setup, Journal(kHal));
     EXPECT_EQ(logged, Own(log));
-    EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR"));
+    EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR|O_CLOEXEC"));
   }
   void Status(int ch, unsigned value) {
     board.Control(kHal, "spi " + std::to_string(ch) + " 51 " + std::to_string(value));
@@ -481,18 +481,18 @@ TEST_F(SpiCtrlTest, ReportsEveryChannelEachSecondWhileConnected) {
   EXPECT_THAT(SpiJournal(), IsEmpty());  // status reads are not journaled
 }
 
-TEST_F(SpiCtrlTest, OneSlipLatchForAllChannels) {
+// A slip is counted once per channel while its flag stays set; one channel's
+// flag neither hides nor fakes another's.
+TEST_F(SpiCtrlTest, EachChannelLatchesItsOwnSlip) {
   Start();
   const struct {
     unsigned set;  // channels whose register 51 flags a slip
     const char* slips;
   } reports[] = {
-      {0x01, "10000000"},  // channel 1 clears the latch channel 0 set
-      {0x01, "10000000"},
-      {0xFF, "10000000"},  // channel 0 sets it, every other channel finds it set
-      {0xFF, "00000000"},
-      {0x7F, "00000000"},  // channel 7 clears it for the next report
-      {0x7F, "10000000"},
+      {0x01, "10000000"}, {0x01, "00000000"},  // channel 0 latched
+      {0xFF, "01111111"}, {0xFF, "00000000"},  // the others latch their own
+      {0x7F, "00000000"},                      // channel 7 clears only its own
+      {0xFF, "00000001"},
   };
   for (const auto& r : reports) {
     for (int ch = 0; ch < 8; ++ch) Status(ch, r.set >> ch & 1 ? 0xE5 : 0xC5);
@@ -655,7 +655,7 @@ TEST_F(SpiCtrlTest, DescriptorZeroIsOpenToo) {
   ::dup2(in, 0);
   ::close(in);
   EXPECT_THAT(Journal(kHal), ElementsAre("clock 2", "clock 3"));
-  EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR", "O_RDWR|O_CLOEXEC"));
+  EXPECT_THAT(board.Opens(kHal), ElementsAre("O_RDWR|O_CLOEXEC", "O_RDWR|O_CLOEXEC"));
   EXPECT_THAT(board.Opens(kCas), SizeIs(1));
   EXPECT_THAT(board.Opens(kMaint), SizeIs(1));
 }
