@@ -4,7 +4,6 @@
 #ifndef VELMARD_TESTS_FUZZ_FUZZ_LOOP_H
 #define VELMARD_TESTS_FUZZ_FUZZ_LOOP_H
 
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 
 #include <cstddef>
@@ -16,6 +15,7 @@
 
 #include "core/multiplexer.h"
 #include "core/timer.h"
+#include "tests/pass_stopper.h"
 
 namespace fuzzloop {
 
@@ -26,20 +26,7 @@ class NullBuf : public std::streambuf {
   std::streamsize xsputn(char const*, std::streamsize n) override { return n; }
 };
 
-// Attached last, it ends the loop once every other handler had its turn:
-// one pass, one read each.
-class Stopper : public EventHandler {
- public:
-  Stopper() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
-  void shedule_event(pollfd& p) override {
-    p.fd = ready_;
-    p.events = POLLIN;
-  }
-  void svc_event(short) override { multiplexer.terminate(); }
-
- private:
-  int ready_;
-};
+using Stopper = PassStopper;
 
 // Plan bits 0-1: chunking (all at once, octet by octet, 1..16, 1..512);
 // bits 2-3: clock (still, small steps, some steps just past `nearTimeout`,

@@ -4,8 +4,6 @@
 #define VELMARD_TESTS_HARDWARE_HW_TESTKIT_H
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,6 +13,7 @@
 
 #include "core/multiplexer.h"
 #include "sim/board.h"
+#include "tests/pass_stopper.h"
 
 namespace hwtest {
 
@@ -44,24 +43,14 @@ struct Capture {
 
 // One pass of the daemon's loop: timers and deferred calls, a poll that
 // cannot block, then the handlers attached before this one are dispatched.
-class LoopPass : public EventHandler {
+class LoopPass : public PassStopper {
  public:
-  LoopPass() : ready_(::eventfd(1, EFD_CLOEXEC)) {}
-  ~LoopPass() override { ::close(ready_); }
   void operator()() {
     mux_detach();
     mux_attach();
     multiplexer.run(false, true);
     mux_detach();
   }
-  void shedule_event(pollfd& p) override {
-    p.fd = ready_;
-    p.events = POLLIN;
-  }
-  void svc_event(short) override { multiplexer.terminate(); }
-
- private:
-  int ready_;
 };
 
 // The poll events of every event of the loop with this name, from the
