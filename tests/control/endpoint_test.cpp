@@ -15,6 +15,7 @@
 
 #include "control/control.h"
 #include "control/ctrl_testkit.h"
+#include "tests/stream_capture.h"
 
 using namespace ctrltest;
 
@@ -222,27 +223,11 @@ TEST_F(AcceptorTest, ControllerReconnectingAtOnceIsServed) {
   ASSERT_TRUE(ReadFrame(second.get(), body));
 }
 
-// Standard error alone (the log stream, std::clog, stays out), taken in pieces.
-class ErrCapture {
- public:
-  ErrCapture() : old_(std::cerr.rdbuf(text_.rdbuf())) {}
-  ~ErrCapture() { std::cerr.rdbuf(old_); }
-  std::string Take() {
-    std::string s = text_.str();
-    text_.str("");
-    return s;
-  }
-
- private:
-  std::ostringstream text_;
-  std::streambuf* old_;
-};
-
 // Without a controller only the first refused send is logged; the next
 // connection reports how many more there were, and the count starts again.
 TEST_F(AcceptorTest, SendOutsideConnectedIsDroppedAndCounted) {
   std::string const refused = "Control::Service::Send() ignore Send request in Connecting state.\n";
-  ErrCapture err;
+  Capture err(std::cerr);  // standard error alone, without the log stream
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);
     int const more = round == 1 ? 3 : 1;

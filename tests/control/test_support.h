@@ -15,6 +15,7 @@
 #include "control/packet.h"
 #include "core/multiplexer.h"
 #include "core/timer.h"
+#include "tests/stream_capture.h"
 
 // Every test must give back every block it took.
 class PoolTest : public ::testing::Test {
@@ -23,27 +24,6 @@ class PoolTest : public ::testing::Test {
     EXPECT_EQ(Packet_pool::available(), Packet_pool::capacity())
         << "packet blocks leaked by this test";
   }
-};
-
-// Redirects a standard stream into a string for the lifetime of the object.
-class Capture {
- public:
-  explicit Capture(std::ostream& s) : stream_(s), old_(s.rdbuf(buf_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  std::string text() const { return buf_.str(); }
-  // The text without the loop's own "Mux: terminating..." lines.
-  std::string lines() const {
-    static std::string const loop_line = "Mux: terminating...\n";
-    std::string s = buf_.str();
-    for (size_t at; (at = s.find(loop_line)) != std::string::npos;) s.erase(at, loop_line.size());
-    return s;
-  }
-  void clear() { buf_.str(""); }
-
- private:
-  std::ostream& stream_;
-  std::ostringstream buf_;
-  std::streambuf* old_;
 };
 
 // Runs the daemon's loop until `done` holds or `limit_ms` pass; true when

@@ -14,6 +14,7 @@
 #include "core/multiplexer.h"
 #include "sim/board.h"
 #include "tests/pass_stopper.h"
+#include "tests/stream_capture.h"
 
 namespace hwtest {
 
@@ -27,19 +28,7 @@ inline std::vector<std::string> Journal(const std::string& path) {
   return out;
 }
 
-// Captures a standard stream (std::clog, std::cerr) while it lives.
-struct Capture {
-  explicit Capture(std::ostream& s) : stream(s), old(s.rdbuf(text.rdbuf())) {}
-  ~Capture() { stream.rdbuf(old); }
-  std::string Take() {
-    std::string s = text.str();
-    text.str("");
-    return s;
-  }
-  std::ostream& stream;
-  std::ostringstream text;
-  std::streambuf* old;
-};
+using ::Capture;
 
 // One pass of the daemon's loop: timers and deferred calls, a poll that
 // cannot block, then the handlers attached before this one are dispatched.
