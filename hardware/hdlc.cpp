@@ -35,8 +35,11 @@ static_assert(HDLC::kMode0 == 0 && HDLC::kMode2 == 2, "modes index kModeCodes");
 
 }  // namespace
 
+// The event's callback is bound once: an activation allocates nothing
+// before it polls the channel.
 HDLC::HDLC() {
   unbind();
+  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
 }
 
 // The event leaves the loop and closes the device by itself.
@@ -84,7 +87,6 @@ bool HDLC::activate() {
   }
   // Polled before it is switched: a channel that cannot be polled leaves
   // the switch as the other failures do.
-  event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
   event.Schedule(dev, POLLIN | POLLOUT);
   if (!is_open()) {
     std::cerr << ext::header(this) << "fail to poll MCC device: " << std::strerror(errno)
