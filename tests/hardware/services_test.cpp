@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -629,6 +630,8 @@ TEST_F(SpiCtrlTest, DescriptorZeroIsOpenToo) {
   const int in = ::dup(0);
   Capture log(std::clog), err(std::cerr);
   ::close(0);
+  // Each service closes descriptor 0 with itself.
+  auto closed = [] { return ::fcntl(0, F_GETFD) < 0; };
   {
     spiCtrl zero;
     EXPECT_THAT(Journal(kHal), SizeIs(56));  // set up as usual
@@ -639,19 +642,23 @@ TEST_F(SpiCtrlTest, DescriptorZeroIsOpenToo) {
     EXPECT_TRUE(zero.reporting());
   }
   EXPECT_THAT(Journal(kHal), SizeIs(16));  // its teardown
+  EXPECT_TRUE(closed());
   {
     BusCtl zero;
     zero.DrvSetClkSrc(2);
     zero.DrvSetClkSrc(3);
   }
+  EXPECT_TRUE(closed());
   {
     E1Ctl zero;
     EXPECT_TRUE(zero.CheckOpenCas() && zero.CheckOpenCas());
   }
+  EXPECT_TRUE(closed());
   {
     E1Ctl zero;
     EXPECT_TRUE(zero.IsOpen() && zero.IsOpen());
   }
+  EXPECT_TRUE(closed());
   ::dup2(in, 0);
   ::close(in);
   EXPECT_THAT(Journal(kHal), ElementsAre("clock 2", "clock 3"));
