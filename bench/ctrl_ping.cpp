@@ -16,7 +16,7 @@
 // Beside each daemon figure, allocs_per_answer: the heap allocations the
 // daemon made per answer while the benchmark ran.
 //
-// The daemon is the board build's own start-up (core/main.cpp, built into
+// The daemon is the board build's own start-up (daemon/main.cpp, built into
 // this benchmark under another name) run in a forked child, so that the
 // counting allocator below sees every allocation it makes. It runs in a
 // private mount namespace with temporary folders over "/var/run", "/var/log"

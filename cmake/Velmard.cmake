@@ -1,9 +1,8 @@
 # velmard_layer(NAME [DEPS lib...])
-# One static library per layer folder, made of every .cpp in it but main.cpp.
+# One static library per layer folder, made of every .cpp in it.
 function(velmard_layer name)
   cmake_parse_arguments(L "" "" "DEPS;SOURCES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
   list(APPEND srcs ${L_SOURCES})
   if(NOT srcs)
     set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)

@@ -1,5 +1,5 @@
 // The factories of the media slot kinds, each a singleton made by the
-// start-up in a fixed order (see core/main.cpp).
+// start-up in a fixed order (see daemon/main.cpp).
 #ifndef VELMARD_SLOTS_FACTORIES_H
 #define VELMARD_SLOTS_FACTORIES_H
 

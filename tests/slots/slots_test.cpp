@@ -11,7 +11,7 @@
 #include "control/ctrl_testkit.h"
 #include "control/lgcp_testkit.h"
 #include "control/test_support.h"
-#include "core/main.h"
+#include "daemon/main.h"
 #include "hardware/hwmux.h"
 #include "radio/factories.h"
 #include "signalling/factories.h"
