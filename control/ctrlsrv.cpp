@@ -13,8 +13,6 @@ namespace CtrlSrv {
 
 namespace {
 
-constexpr uint32_t maxSlot = 1023;
-
 void SetSeq(LGCP::Message& msg, int32_t seq) {
   msg.includeOptionalField(LGCP::Message::o_seq, LGCP::Message::f_seq);
   msg.set_seq(seq);

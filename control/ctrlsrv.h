@@ -62,6 +62,9 @@ class Service {
 class Server : public Control::Notify {
  public:
   static constexpr uint32_t noSlot = 0xFFFFFFFFu;
+  // The highest slot number a command may carry; a higher one is answered
+  // `invalidSlot` before any service sees the command.
+  static constexpr uint32_t maxSlot = 1023;
 
   Server();
   ~Server() override;

@@ -44,6 +44,8 @@ bool Slots::OnCommand(LGCP::Command const& cmd) {
       return false;
   }
   // The server has refused the numbers past the table already.
+  static_assert(maxSlots > CtrlSrv::Server::maxSlot,
+                "the slot table must hold every number the server passes");
   unsigned const number = GetSlot();
   Slot* slot = table_[number];
   if (slot && slot->IsBeingDestroyed()) {

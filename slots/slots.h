@@ -18,7 +18,8 @@
 
 class Slots : public CtrlSrv::Service {
  public:
-  static constexpr unsigned maxSlots = 1024;
+  // One entry for every number the control server lets through.
+  static constexpr unsigned maxSlots = CtrlSrv::Server::maxSlot + 1;
 
   static Slots* instance();
 
