@@ -18,9 +18,46 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# Another apt or dpkg run (a fresh machine's automatic upgrades, say) may hold
+# the package manager's locks: wait for them, for a bounded time, instead of
+# failing at once. apt-get waits on the dpkg lock by itself when told to; its
+# update does not, so the wait for every lock is done here. A lock still held
+# afterwards fails with apt's own message.
+lock_wait=600
+told=0
+locks=(/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock
+       /var/cache/apt/archives/lock)
+
+lock_held() {
+  local f inode
+  for f in "${locks[@]}"; do
+    [ -e "$f" ] || continue
+    inode=$(stat -c %i "$f")
+    # /proc/locks names a locked file as MAJOR:MINOR:INODE.
+    if grep -Eq ":${inode} " /proc/locks 2>/dev/null; then return 0; fi
+  done
+  return 1
+}
+
+wait_for_locks() {
+  local waited=0
+  lock_held || return 0
+  if [ "$told" = 0 ]; then
+    echo "setup: another process holds the package manager's lock; waiting up to ${lock_wait} s"
+    told=1
+  fi
+  while lock_held && [ "$waited" -lt "$lock_wait" ]; do
+    sleep 1
+    waited=$((waited + 1))
+  done
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_opts=(-o "DPkg::Lock::Timeout=${lock_wait}")
+  wait_for_locks
+  apt-get "${apt_opts[@]}" update -qq
+  wait_for_locks
+  apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
