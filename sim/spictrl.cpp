@@ -35,8 +35,9 @@ int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* l
     reg_[r->channel][r->reg] = r->data;
     return 0;
   }
-  r->data = reg_[r->channel][r->reg];
-  return r->data;
+  // As the driver: the record is only the question, the value is the
+  // result's low 8 bits.
+  return static_cast<int>(readHigh_ | reg_[r->channel][r->reg]);
 }
 
 void SpiRegisters::Reset() {
@@ -45,6 +46,7 @@ void SpiRegisters::Reset() {
   // board with its line interfaces plugged in.
   for (auto& channel : reg_) channel[kStatusRegister] = kLineInSync;
   present_ = true;
+  readHigh_ = 0;
 }
 
 }  // namespace sim

@@ -115,15 +115,20 @@ TEST_F(BoardHal, ClockSelectAndSpiRegisters) {
   EXPECT_EQ(-EINVAL, Do(fd, 0x80044301, &bad));
   EXPECT_EQ("clock 4\nok\n", board().Control("/dev/hal", "clock"));
   EXPECT_EQ(0, Do(fd, 0xC0034204, spi));
+  spi[2] = 0xFF;
   EXPECT_EQ(0xC5, Do(fd, 0xC0034203, spi));  // the value is the result
+  EXPECT_EQ(0xFF, spi[2]) << "the record is left as the caller set it";
   EXPECT_EQ(-EINVAL, Do(fd, 0xC0034203, far));
   EXPECT_EQ("spi 3 51 0x85\nok\n", board().Control("/dev/hal", "spi 3 51 0x85"));
+  board().Control("/dev/hal", "spi-high 0x12345678");
+  spi[0] = 3;
+  EXPECT_EQ(0x12345685, Do(fd, 0xC0034203, spi));
   board().Control("/dev/hal", "spi-present off");
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034203, spi));
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034204, spi));
   EXPECT_THAT(Journal("/dev/hal"),
               ElementsAre("clock 4", "clock -1 failed 22", "spi-write 2 51 0xC5",
-                          "spi-write 2 51 0xC5 failed 19"));
+                          "spi-write 3 51 0xFF failed 19"));
 }
 
 TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
