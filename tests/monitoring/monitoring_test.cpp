@@ -256,12 +256,12 @@ TEST(MonitoringService, FramerHoldersTakeE1TrunksOnly) {
       {0, 0, 0, 0, 0, 0, 0, 0, false, 1, ""},
       {0, 0, 3, 0, 0, 0, 0, 0, false, 2, "monitoring: framer 1 state ais\n"},
       {0, 0, 3, 1, 0, 0, 0, 0, false, 3, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 0, 0, 0, false, 4, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 1, 0, 0, false, 5, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 1, 1, 0, false, 6, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 1, 1, 1, false, 7, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 1, 1, 1, true, 8, "monitoring: framer 1 state ais\n"},
-      {0, 0, 3, 1, 1, 1, 1, 1, true, 8, ""},
+      {0, 0, 3, 1, 2, 0, 0, 0, false, 4, "monitoring: framer 1 state ais\n"},
+      {0, 0, 3, 1, 2, 3, 0, 0, false, 5, "monitoring: framer 1 state ais\n"},
+      {0, 0, 3, 1, 2, 3, 4, 0, false, 6, "monitoring: framer 1 state ais\n"},
+      {0, 0, 3, 1, 2, 3, 4, 5, false, 7, "monitoring: framer 1 state ais\n"},
+      {0, 0, 3, 1, 2, 3, 4, 5, true, 8, "monitoring: framer 1 state ais\n"},
+      {0, 0, 3, 1, 2, 3, 4, 5, true, 8, ""},
       {3, 0, 4, 0, 0, 0, 0, 0, false, 9, "monitoring: framer 4 state rai\n"},
       {7, 1, 1, 0, 0, 0, 0, 0, false, 9, ""},
       {1, 1, 1, 0, 0, 0, 0, 0, false, 9, ""},
@@ -289,7 +289,7 @@ TEST(MonitoringService, FramerHoldersTakeE1TrunksOnly) {
     return std::vector<int>{f->known,       f->state,   f->slips,   f->lossBF,
                             f->lossCarrier, f->lossAIS, f->lossRAI, f->clockMaster};
   };
-  EXPECT_EQ((std::vector<int>{1, ACP::TrunkState::ais, 1, 1, 1, 1, 1, 1}), fields(1));
+  EXPECT_EQ((std::vector<int>{1, ACP::TrunkState::ais, 1, 2, 3, 4, 5, 1}), fields(1));
   EXPECT_EQ((std::vector<int>{0, ACP::TrunkState::unknown, 0, 0, 0, 0, 0, 0}), fields(2));
   EXPECT_EQ(ACP::TrunkState::rai, m.GetFramer(4)->state);
   EXPECT_EQ(nullptr, m.GetFramer(0));
