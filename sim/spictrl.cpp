@@ -22,7 +22,10 @@ std::string SpiRegisters::Describe(const Request& req, const void* arg) {
 int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* line) {
   auto* r = static_cast<SpiRegisterRecord*>(arg);
   const bool write = std::strcmp(req.name, "spi-write") == 0;
-  *line = write ? Describe(req, arg) : std::string();
+  // A read asks with 0xFF in the data byte; anything else is journaled.
+  *line = write             ? Describe(req, arg)
+          : r->data != 0xFF ? Describe(req, arg) + " data " + HexByte(r->data)
+                            : std::string();
   if (!present_) {
     *err = ENODEV;
     return -1;

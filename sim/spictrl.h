@@ -31,7 +31,8 @@ class SpiRegisters {
 
   // A read answers the register's value as the call's low 8 bits and
   // leaves the record as it was. Reads are not journaled (the daemon polls
-  // a status register every second).
+  // a status register every second), but for one whose data byte is not
+  // 0xFF: "spi-read CH REG data 0xHH".
   SpiRegisters() { Reset(); }
   int Handle(const Request& req, void* arg, int* err, std::string* line);
   static std::string Describe(const Request& req, const void* arg);

@@ -128,7 +128,7 @@ TEST_F(BoardHal, ClockSelectAndSpiRegisters) {
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034204, spi));
   EXPECT_THAT(Journal("/dev/hal"),
               ElementsAre("clock 4", "clock -1 failed 22", "spi-write 2 51 0xC5",
-                          "spi-write 3 51 0xFF failed 19"));
+                          "spi-read 8 51 data 0x00 failed 22", "spi-write 3 51 0xFF failed 19"));
 }
 
 TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
