@@ -175,6 +175,12 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
   ASSERT_EQ(7u, j.size());
   EXPECT_THAT(std::vector<std::string>(j.begin() + 5, j.end()),
               ::testing::UnorderedElementsAre("close 16385", "close 16384"));
+  // A number asked for is the next open's only.
+  board().Control("/dev/mcc/ctl", "next 0");
+  Open("/dev/mcc/ctl");
+  Open("/dev/mcc/ctl");
+  EXPECT_EQ("channel 0 unallocated\nchannel 16384 unallocated\nok\n",
+            board().Control("/dev/mcc/ctl", "channels"));
 }
 
 }  // namespace
