@@ -123,6 +123,9 @@ TEST_F(BoardHal, ClockSelectAndSpiRegisters) {
   board().Control("/dev/hal", "spi-high 0x12345678");
   spi[0] = 3;
   EXPECT_EQ(0x12345685, Do(fd, 0xC0034203, spi));
+  EXPECT_EQ("ok\n", board().Control("/dev/hal", "spi-high 0"));
+  EXPECT_EQ(0x85, Do(fd, 0xC0034203, spi));
+  EXPECT_THAT(board().Control("/dev/hal", "spi-high -1"), ::testing::EndsWith(" spi-high BITS\n"));
   board().Control("/dev/hal", "spi-present off");
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034203, spi));
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034204, spi));
@@ -175,11 +178,17 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
   ASSERT_EQ(7u, j.size());
   EXPECT_THAT(std::vector<std::string>(j.begin() + 5, j.end()),
               ::testing::UnorderedElementsAre("close 16385", "close 16384"));
-  // A number asked for is the next open's only.
+  // A number asked for is the next open's only; a reset forgets armed faults.
+  EXPECT_EQ("ok\n", board().Control("/dev/mcc/ctl", "next 2147483647"));
+  EXPECT_EQ(0u, board().Control("/dev/mcc/ctl", "next 2147483648").rfind("error usage", 0));
+  board().Control("/dev/mcc/ctl", "fail allocate EIO 1");
+  board().Reset();
   board().Control("/dev/mcc/ctl", "next 0");
+  const int zero = Open("/dev/mcc/ctl");
   Open("/dev/mcc/ctl");
-  Open("/dev/mcc/ctl");
-  EXPECT_EQ("channel 0 unallocated\nchannel 16384 unallocated\nok\n",
+  const int32_t alloc[5] = {3, 512, 0, 1, 4};
+  EXPECT_EQ(0, Do(zero, 0x40144D00, alloc));
+  EXPECT_EQ("channel 0 mode 3 512 0 1 4\nchannel 16384 unallocated\nok\n",
             board().Control("/dev/mcc/ctl", "channels"));
 }
 
