@@ -182,10 +182,10 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
   EXPECT_EQ("ok\n", board().Control("/dev/mcc/ctl", "next 2147483647"));
   EXPECT_EQ(0u, board().Control("/dev/mcc/ctl", "next 2147483648").rfind("error usage", 0));
   board().Control("/dev/mcc/ctl", "fail allocate EIO 1");
-  board().Reset();
+  board().Reset();  // forgets both
+  Open("/dev/mcc/ctl");
   board().Control("/dev/mcc/ctl", "next 0");
   const int zero = Open("/dev/mcc/ctl");
-  Open("/dev/mcc/ctl");
   const int32_t alloc[5] = {3, 512, 0, 1, 4};
   EXPECT_EQ(0, Do(zero, 0x40144D00, alloc));
   EXPECT_EQ("channel 0 mode 3 512 0 1 4\nchannel 16384 unallocated\nok\n",
