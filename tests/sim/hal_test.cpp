@@ -12,6 +12,7 @@
 #include <string>
 
 #include "sim/board.h"
+#include "sim/hal.h"
 
 namespace {
 
@@ -123,8 +124,9 @@ TEST_F(BoardHal, ClockSelectAndSpiRegisters) {
   board().Control("/dev/hal", "spi-high 0x12345678");
   spi[0] = 3;
   EXPECT_EQ(0x12345685, Do(fd, 0xC0034203, spi));
+  board().With<sim::Hal>("/dev/hal", [](sim::Hal& hal) { hal.spi().Reset(); });
+  EXPECT_EQ(0xC5, Do(fd, 0xC0034203, spi)) << "power-on: no bits above the value";
   EXPECT_EQ("ok\n", board().Control("/dev/hal", "spi-high 0"));
-  EXPECT_EQ(0x85, Do(fd, 0xC0034203, spi));
   EXPECT_THAT(board().Control("/dev/hal", "spi-high -1"), ::testing::EndsWith(" spi-high BITS\n"));
   board().Control("/dev/hal", "spi-present off");
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034203, spi));
