@@ -192,6 +192,12 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
   EXPECT_EQ(0, Do(zero, 0x40144D00, alloc));
   EXPECT_EQ("channel 0 mode 3 512 0 1 4\nchannel 16384 unallocated\nok\n",
             board().Control("/dev/mcc/ctl", "channels"));
+  close(zero);
+  fds_.pop_back();
+  board().OpenCount("/dev/mcc/ctl");  // the board has seen the close
+  Open("/dev/mcc/ctl");
+  EXPECT_EQ("channel 16384 unallocated\nchannel 16385 unallocated\nok\n",
+            board().Control("/dev/mcc/ctl", "channels"));
 }
 
 }  // namespace
