@@ -48,9 +48,11 @@ void SnmpAgentInstance::OnConnect() {
   if (notify_) notify_->OnAgentConnect(*this);
 }
 
-// A ping timer still armed finds the link down and sends nothing.
+// A link that is down has nothing to ping: only the connector's retry is
+// left on the loop.
 void SnmpAgentInstance::OnDisconnect() {
   std::clog << ext::header(this) << ": connection lost, reset snmpagent instance" << std::endl;
+  pingTimer_.reset();
 }
 
 void SnmpAgentInstance::OnMessage(char const* data, int len) {

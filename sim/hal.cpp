@@ -90,10 +90,12 @@ bool Hal::OnControl(const std::vector<Port*>&, const std::vector<std::string>& w
              HexByte(spi_.Get(static_cast<int>(a), static_cast<int>(b)));
   } else if (n == 2 && w[0] == "spi-present" && (w[1] == "on" || w[1] == "off")) {
     spi_.SetPresent(w[1] == "on");
+  } else if (n == 2 && w[0] == "spi-high" && ParseNumber(w[1], &a) && a >= 0) {
+    spi_.SetReadHigh(static_cast<uint32_t>(a));
   } else {
     *reply =
         "usage: tdm CH | preset CH BYTE|none | fail REQUEST ERRNO COUNT | clock |"
-        " spi CH REG [BYTE] | spi-present on|off";
+        " spi CH REG [BYTE] | spi-present on|off | spi-high BITS";
     return false;
   }
   return true;

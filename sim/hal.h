@@ -6,7 +6,8 @@
 //
 // Journal: one line per request that changes something ("connect OUT IN",
 // "disable OUT", "write OUT 0xHH", "read CH 0xHH", "clock CODE",
-// "spi-write CH REG 0xHH"); a request failed by the board ends in
+// "spi-write CH REG 0xHH", "spi-read CH REG data 0xHH" for a read whose
+// data byte is not 0xFF); a request failed by the board ends in
 // " failed ERRNO". A disable of an output already disabled is only counted.
 #ifndef VELMARD_SIM_HAL_H
 #define VELMARD_SIM_HAL_H

@@ -70,6 +70,8 @@ void Mcc::OnOpen(Port& port) {
   std::set<int> used;
   for (auto& c : channels_) used.insert(c.second.number);
   int number = kFirstChannel;
+  if (next_ >= 0 && !used.count(next_)) number = next_;
+  next_ = -1;
   while (used.count(number)) ++number;
   Channel& c = channels_[port.inode()];
   c = Channel{};
@@ -188,13 +190,16 @@ bool Mcc::OnControl(const std::vector<Port*>& ports, const std::vector<std::stri
     Channel* c = Find(ports, w[1], reply);
     if (!c) return false;
     c->port->FailRead(err);
+  } else if (n == 2 && w[0] == "next" && ParseNumber(w[1], &count) && count >= 0 &&
+             count <= 0x7FFFFFFF) {
+    next_ = static_cast<int>(count);
   } else if (n == 4 && w[0] == "fail" && (w[1] == "allocate" || w[1] == "timeslot") &&
              ParseErrno(w[2], &err) && ParseNumber(w[3], &count) && count >= 0) {
     faults_.Arm(w[1], err, static_cast<int>(count));
   } else {
     *reply =
         "usage: channels | hold CH | release CH | hangup CH | error CH | fail-read CH ERRNO |"
-        " fail allocate|timeslot ERRNO COUNT";
+        " fail allocate|timeslot ERRNO COUNT | next CH";
     return false;
   }
   return true;

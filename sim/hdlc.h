@@ -5,7 +5,8 @@
 //
 // Controller channel numbers are 16384 and up, the lowest free one at each
 // open: they collide neither with trunk timeslots nor with the switch's
-// internal outputs 8192..10239.
+// internal outputs 8192..10239. A test may have the next open numbered
+// otherwise (0 included, which a driver may answer as well).
 //
 // Journal: "open CH", "allocate CH MODE W1 W2 W3 W4", "timeslot CH",
 // "tx CH HH HH ..." per frame the daemon wrote, "close CH"; a request the
@@ -49,7 +50,10 @@ class Mcc : public Device {
   // report POLLHUP / POLLERR without data (see sim/README.md).
   bool OnControl(const std::vector<Port*>& ports, const std::vector<std::string>& words,
                  std::string* reply) override;
-  void Reset() override { faults_.Clear(); }
+  void Reset() override {
+    faults_.Clear();
+    next_ = -1;
+  }
 
   // The controller channel numbers of the open channels, ascending.
   std::vector<int> Channels() const;
@@ -65,6 +69,7 @@ class Mcc : public Device {
 
   std::map<ino_t, Channel> channels_;
   RequestFaults faults_;
+  int next_ = -1;  // the number of the next open, when free; -1: the lowest free
 };
 
 }  // namespace sim

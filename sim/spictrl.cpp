@@ -22,7 +22,10 @@ std::string SpiRegisters::Describe(const Request& req, const void* arg) {
 int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* line) {
   auto* r = static_cast<SpiRegisterRecord*>(arg);
   const bool write = std::strcmp(req.name, "spi-write") == 0;
-  *line = write ? Describe(req, arg) : std::string();
+  // A read asks with 0xFF in the data byte; anything else is journaled.
+  *line = write             ? Describe(req, arg)
+          : r->data != 0xFF ? Describe(req, arg) + " data " + HexByte(r->data)
+                            : std::string();
   if (!present_) {
     *err = ENODEV;
     return -1;
@@ -35,8 +38,9 @@ int SpiRegisters::Handle(const Request& req, void* arg, int* err, std::string* l
     reg_[r->channel][r->reg] = r->data;
     return 0;
   }
-  r->data = reg_[r->channel][r->reg];
-  return r->data;
+  // As the driver: the record is only the question, the value is the
+  // result's low 8 bits.
+  return static_cast<int>(readHigh_ | reg_[r->channel][r->reg]);
 }
 
 void SpiRegisters::Reset() {
@@ -45,6 +49,7 @@ void SpiRegisters::Reset() {
   // board with its line interfaces plugged in.
   for (auto& channel : reg_) channel[kStatusRegister] = kLineInSync;
   present_ = true;
+  readHigh_ = 0;
 }
 
 }  // namespace sim

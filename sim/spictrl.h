@@ -29,8 +29,10 @@ class SpiRegisters {
   static const Request kRequests[];
   static const size_t kRequestCount;
 
-  // A read answers the register's value as the call's result. Reads are
-  // not journaled (the daemon polls a status register every second).
+  // A read answers the register's value as the call's low 8 bits and
+  // leaves the record as it was. Reads are not journaled (the daemon polls
+  // a status register every second), but for one whose data byte is not
+  // 0xFF: "spi-read CH REG data 0xHH".
   SpiRegisters() { Reset(); }
   int Handle(const Request& req, void* arg, int* err, std::string* line);
   static std::string Describe(const Request& req, const void* arg);
@@ -38,12 +40,15 @@ class SpiRegisters {
   uint8_t Get(int channel, int reg) const { return reg_[channel][reg]; }
   void Set(int channel, int reg, uint8_t value) { reg_[channel][reg] = value; }
   void SetPresent(bool present) { present_ = present; }
+  // Bits a read's result carries above the register's value (0 at power-on).
+  void SetReadHigh(uint32_t bits) { readHigh_ = bits & 0x7FFFFF00u; }
   bool present() const { return present_; }
   void Reset();
 
  private:
   uint8_t reg_[kChannels][256];
   bool present_ = true;
+  uint32_t readHigh_ = 0;
 };
 
 }  // namespace sim

@@ -85,8 +85,9 @@ class HdlcTest : public ::testing::Test {
 };
 
 TEST_F(HdlcTest, ModesAllocateAndSwitch) {
-  // mode, its code in MCC_ALLOCATE, the timeslot the channel transmits to
-  const int cases[][3] = {{0, 3, 33}, {1, 0, 33}, {2, 1, 40}};
+  // mode, its code in MCC_ALLOCATE, the timeslot the channel transmits to,
+  // the channel number the controller hands out (-1: the board's own)
+  const int cases[][4] = {{0, 3, 33, -1}, {1, 0, 33, -1}, {2, 1, 40, -1}, {1, 0, 33, 0}};
   hdlc.timeslot2 = 40;
   board().OpenCount(kMcc);  // the board has closed its ends of earlier channels
   const int descriptors = hwtest::OpenDescriptors();
@@ -94,7 +95,9 @@ TEST_F(HdlcTest, ModesAllocateAndSwitch) {
     hdlc.deactivate();
     board().Reset();
     hdlc.mode = c[0];
+    if (c[3] >= 0) board().Control(kMcc, "next " + std::to_string(c[3]));
     const std::string ch = Open();
+    EXPECT_EQ(c[3] < 0 ? "16384" : std::to_string(c[3]), ch);
     // Re-activation closes the old channel: one descriptor here, one on the board.
     EXPECT_EQ(descriptors + 2, hwtest::OpenDescriptors());
     EXPECT_EQ(1, board().OpenCount(kMcc));
@@ -111,7 +114,7 @@ TEST_F(HdlcTest, ModesAllocateAndSwitch) {
     EXPECT_EQ("HDLC::OnEvent", hdlc.event.name);
   }
   std::string once = "hdlc [7/2]: deactivated\nhdlc [7/2]: deactivated\nhdlc [7/2]: activated\n";
-  EXPECT_EQ(once + once + once, log.Take());
+  EXPECT_EQ(once + once + once + once, log.Take());
   // Re-activation closes the old channel first and starts the counts again.
   hdlc.txFrames = hdlc.txRefused = hdlc.txErrors = hdlc.rxFrames = 5;
   Open();
@@ -378,7 +381,7 @@ TEST_F(HdlcTest, ErrorOrHangupWithoutDataClosesTheChannel) {
   }
   EXPECT_EQ(
       "error usage: channels | hold CH | release CH | hangup CH | error CH | fail-read CH "
-      "ERRNO | fail allocate|timeslot ERRNO COUNT\n",
+      "ERRNO | fail allocate|timeslot ERRNO COUNT | next CH\n",
       board().Control(kMcc, "hangup"));
   EXPECT_EQ("error no such channel: 99\n", board().Control(kMcc, "error 99"));
 }

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <functional>
+#include <memory>
 
 #include "receiver_testkit.h"
 
@@ -19,17 +20,20 @@ using receiver_testkit::Streams;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using Lines = std::vector<std::string>;
 
 const char kDev[] = "/dev/dtmf";
 
+using Lines = std::vector<std::string>;
+
 struct Receiver : TonecReceiver {
   explicit Receiver(unsigned ts) : ts(ts) {}
-  void tonec_event(const Params& p) override { codes.push_back(p.code); }
+  void tonec_event(const Params& p) override {
+    events.push_back(std::to_string(p.code) + "@" + std::to_string(p.timestamp));
+  }
   unsigned tonec_timeslot() const override { return ts; }
   void tone_gen_complete() override { ++completes; }
   unsigned ts;
-  std::vector<unsigned> codes;
+  Lines events;  // "code@timestamp"
   int completes = 0;
 };
 
@@ -217,9 +221,9 @@ TEST_F(Tonec, EventsGoToTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
                          "ignore spurious dtmf event (DTMF disabled):  timestamp=1003 "
                          "timeslot=4 code=14 id=0\n"}),
             Dispatch());
-  EXPECT_THAT(a.codes, ElementsAre(11u));
-  EXPECT_THAT(b.codes, IsEmpty());
-  EXPECT_THAT(c.codes, IsEmpty());
+  EXPECT_THAT(a.events, ElementsAre("11@1000"));
+  EXPECT_THAT(b.events, IsEmpty());
+  EXPECT_THAT(c.events, IsEmpty());
   ASSERT_TRUE(a.disableDTMF());
   Push("event 15 3 1004 " + id);
   EXPECT_EQ((Streams{"", "",
@@ -228,7 +232,7 @@ TEST_F(Tonec, EventsGoToTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
                          "timeslot=3 code=15 id=" +
                          id + "\n"}),
             Dispatch());
-  EXPECT_THAT(a.codes, ElementsAre(11u));
+  EXPECT_THAT(a.events, ElementsAre("11@1000"));
   // Without POLLIN the queued record stays unread.
   Push("event 16 3 1005 " + id);
   TonecReceiverService& s = TonecReceiverService::instance();
@@ -241,7 +245,20 @@ TEST_F(Tonec, EventsGoToTheFirstReceiverOfTheirTimeslotWithTheCurrentId) {
                          "ignore spurious dtmf event:  timestamp=1005 timeslot=3 code=16 id=" + id +
                          " rid=" + id2 + "\n"}),
             Dispatch());
-  EXPECT_THAT(a.codes, ElementsAre(11u));
+  EXPECT_THAT(a.events, ElementsAre("11@1000"));
+  // A receiver destroyed leaves the list: the next one of its timeslot hears
+  // the timeslot, and once that one is gone too, nobody does.
+  {
+    std::unique_ptr<Receiver> gone(new Receiver(5));
+    Receiver next(5);
+    ASSERT_TRUE(next.enableDTMF(true));
+    gone.reset();
+    Push("event 17 5 1006 " + std::to_string(next.detectorId()));
+    Dispatch();
+    EXPECT_THAT(next.events, ElementsAre("17@1006"));
+  }
+  Push("event 18 5 1007 1");
+  EXPECT_EQ("receive tonec event from unknown timeslot 5\n", Dispatch().err);
 }
 
 TEST_F(Tonec, DtmfStringPlaysTonesAndPausesOnTheLoopClock) {
@@ -408,14 +425,14 @@ TEST_F(Tonec, FailedRequestsChangeNothingAndBrokenReadsEndThePass) {
   Push("empty");
   Push("event 2 5 0 " + id);
   EXPECT_EQ((Streams{"", "short read from tonec: 10 bytes\n", ""}), Dispatch());
-  EXPECT_THAT(r.codes, IsEmpty());
+  EXPECT_THAT(r.events, IsEmpty());
   EXPECT_EQ((Streams{"", "short read from tonec: 0 bytes\n", event + "1 id=" + id + "\n"}),
             Dispatch());
-  EXPECT_THAT(r.codes, ElementsAre(1u));
+  EXPECT_THAT(r.events, ElementsAre("1@0"));
   ASSERT_EQ("ok\n", sim::Board::instance().Command("fail-read /dev/dtmf EIO 1"));
   EXPECT_EQ((Streams{"", "fail to read from tonec: Input/output error\n", ""}), Dispatch());
   EXPECT_EQ((Streams{"", "", event + "2 id=" + id + "\n"}), Dispatch());
-  EXPECT_THAT(r.codes, ElementsAre(1u, 2u));
+  EXPECT_THAT(r.events, ElementsAre("1@0", "2@0"));
 }
 
 // The service opens its device once; a fresh process shows the failed open,

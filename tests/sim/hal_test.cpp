@@ -12,6 +12,7 @@
 #include <string>
 
 #include "sim/board.h"
+#include "sim/hal.h"
 
 namespace {
 
@@ -115,15 +116,24 @@ TEST_F(BoardHal, ClockSelectAndSpiRegisters) {
   EXPECT_EQ(-EINVAL, Do(fd, 0x80044301, &bad));
   EXPECT_EQ("clock 4\nok\n", board().Control("/dev/hal", "clock"));
   EXPECT_EQ(0, Do(fd, 0xC0034204, spi));
+  spi[2] = 0xFF;
   EXPECT_EQ(0xC5, Do(fd, 0xC0034203, spi));  // the value is the result
+  EXPECT_EQ(0xFF, spi[2]) << "the record is left as the caller set it";
   EXPECT_EQ(-EINVAL, Do(fd, 0xC0034203, far));
   EXPECT_EQ("spi 3 51 0x85\nok\n", board().Control("/dev/hal", "spi 3 51 0x85"));
+  board().Control("/dev/hal", "spi-high 0x12345678");
+  spi[0] = 3;
+  EXPECT_EQ(0x12345685, Do(fd, 0xC0034203, spi));
+  board().With<sim::Hal>("/dev/hal", [](sim::Hal& hal) { hal.spi().Reset(); });
+  EXPECT_EQ(0xC5, Do(fd, 0xC0034203, spi)) << "power-on: no bits above the value";
+  EXPECT_EQ("ok\n", board().Control("/dev/hal", "spi-high 0"));
+  EXPECT_THAT(board().Control("/dev/hal", "spi-high -1"), ::testing::EndsWith(" spi-high BITS\n"));
   board().Control("/dev/hal", "spi-present off");
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034203, spi));
   EXPECT_EQ(-ENODEV, Do(fd, 0xC0034204, spi));
   EXPECT_THAT(Journal("/dev/hal"),
               ElementsAre("clock 4", "clock -1 failed 22", "spi-write 2 51 0xC5",
-                          "spi-write 2 51 0xC5 failed 19"));
+                          "spi-read 8 51 data 0x00 failed 22", "spi-write 3 51 0xFF failed 19"));
 }
 
 TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
@@ -170,6 +180,24 @@ TEST_F(BoardMcc, ChannelsFramesAndEndOfFile) {
   ASSERT_EQ(7u, j.size());
   EXPECT_THAT(std::vector<std::string>(j.begin() + 5, j.end()),
               ::testing::UnorderedElementsAre("close 16385", "close 16384"));
+  // A number asked for is the next open's only; a reset forgets armed faults.
+  EXPECT_EQ("ok\n", board().Control("/dev/mcc/ctl", "next 2147483647"));
+  EXPECT_EQ(0u, board().Control("/dev/mcc/ctl", "next 2147483648").rfind("error usage", 0));
+  board().Control("/dev/mcc/ctl", "fail allocate EIO 1");
+  board().Reset();  // forgets both
+  Open("/dev/mcc/ctl");
+  board().Control("/dev/mcc/ctl", "next 0");
+  const int zero = Open("/dev/mcc/ctl");
+  const int32_t alloc[5] = {3, 512, 0, 1, 4};
+  EXPECT_EQ(0, Do(zero, 0x40144D00, alloc));
+  EXPECT_EQ("channel 0 mode 3 512 0 1 4\nchannel 16384 unallocated\nok\n",
+            board().Control("/dev/mcc/ctl", "channels"));
+  close(zero);
+  fds_.pop_back();
+  board().OpenCount("/dev/mcc/ctl");  // the board has seen the close
+  Open("/dev/mcc/ctl");
+  EXPECT_EQ("channel 16384 unallocated\nchannel 16385 unallocated\nok\n",
+            board().Control("/dev/mcc/ctl", "channels"));
 }
 
 }  // namespace

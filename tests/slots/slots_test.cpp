@@ -276,6 +276,17 @@ TEST_F(SlotsTest, DisconnectDestroysEverySlotAndWaitsOnlyForTheSlowOnes) {
       streams.Take());
   EXPECT_EQ((std::list<Slot*>{newTwo, At(3)}), factory.slots());
   EXPECT_EQ("", Answers());
+  // A single slow slot gets the same grace.
+  factory.release = Release::later;
+  Send(C::e_create, 6, 43);
+  EXPECT_EQ(Ok(43, 6), Answers());
+  Slots::instance()->OnDisconnect();
+  EXPECT_EQ(1u, Slots::instance()->SetAside().size());
+  SetClock(kT0 + 1999);
+  EXPECT_EQ(1, TestSlot::alive);
+  SetClock(kT0 + 2000);
+  EXPECT_EQ(0, TestSlot::alive);
+  EXPECT_EQ("out{} err{} log{slot 6: release did not complete, destroyed\n}", streams.Take());
 }
 
 // The end of a link with the higher priority takes the hardware step, the
