@@ -197,6 +197,15 @@ TEST(PerLimits, Strings) {
   ASN1::CoderEnv env;
   EXPECT_FALSE(ASN1::encode(ASN1::OCTET_STRING(16384, 'x'), &env, std::back_inserter(out)));
   EXPECT_TRUE(out.empty());
+  // An open type's contents (here a length of two octets and the string)
+  // take a length below 16384 only.
+  ASN1::OpenData open;
+  open.grab(new ASN1::OCTET_STRING(16381, 'x'));
+  EXPECT_TRUE(ASN1::encode(open, &env, std::back_inserter(out)));
+  out.clear();
+  open.grab(new ASN1::OCTET_STRING(16382, 'x'));
+  EXPECT_FALSE(ASN1::encode(open, &env, std::back_inserter(out)));
+  EXPECT_TRUE(out.empty());
 
   // A string cut short by the end of input fails and is left empty.
   ASN1::IA5String s("kept");

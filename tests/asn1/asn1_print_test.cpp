@@ -113,6 +113,14 @@ TEST(ValueNotationPrint, Texts) {
        "    pairs {\n      {\n        first 2,\n        second FALSE\n      }\n    }\n  }\n}"},
       {"known extension printed like a root field",
        [] { return with<Extended>([](Extended& e) { e.set_d(7); }); }, "{\n  a 0,\n  d 7\n}"},
+      {"open type with a value and octets: the value",
+       [] {
+         return with<ASN1::OpenData>([](ASN1::OpenData& o) {
+           o.grab(new ASN1::INTEGER(5));
+           o.get_buf() = unhex("80");
+         });
+       },
+       "5"},
       {"open type with octets only",
        [] { return with<Misc>([](Misc& m) { m.get_open().get_buf() = unhex("80"); }); },
        "{\n  nothing NULL,\n  flag FALSE,\n  when \"00010101000000\",\n  oid { },\n  open "
@@ -143,6 +151,12 @@ TEST(ValueNotationPrint, UnprintableValueKeepsTheStreamUsable) {
   EXPECT_EQ("msg {\n  pdu  end", os.str());
   EXPECT_EQ(std::ios_base::failbit, m.print_on(os));
   EXPECT_EQ("{\n  pdu ", m.asValueNotation());
+  // A field marked present whose object was never made fails the print too.
+  TESTMOD::Message marked;
+  marked.includeOptionalField(TESTMOD::Message::o_seq, 99);
+  marked.get_pdu().select_one().select_only();
+  EXPECT_EQ(std::ios_base::failbit, marked.print_on(os));
+  EXPECT_EQ("{\n", marked.asValueNotation());
 }
 
 // A stream whose buffer throws on every write.
@@ -246,12 +260,20 @@ TEST(Validity, CheckersAndTracer) {
        false, false, "p This AbstractString has size 9 greater than its upper bound 8"},
       {"character outside the table", [] { return Value(new ASN1::NumericString("12a")); }, false,
        false, "p The character 'a' is not valid for the string"},
-      {"GeneralizedTime hour 24",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, 0, false)); }, true,
+      {"GeneralizedTime hour 24, 12 hours behind UTC",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, -720, false)); }, true,
        true, ""},
       {"GeneralizedTime month 13",
        [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false,
        false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime hour 25",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 25, 0, 0, 0, 0, false)); }, false,
+       false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime 12 hours and a minute ahead",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 721, false)); }, false,
+       false, "p This GeneralizedTime is not valid"},
+      {"ENUMERATED at its highest root value",
+       [] { return with<Sparse>([](Sparse& e) { e = Sparse::af11; }); }, true, true, ""},
       {"CHOICE not selected", [] { return Value(new Pdu); }, false, false,
        "p This CHOICE is not selected"},
       {"CHOICE unknown",

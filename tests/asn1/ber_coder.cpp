@@ -91,12 +91,12 @@ const std::vector<Vector>& vectors() {
       {"oid", &OBJECT_IDENTIFIER::theInfo,
        [](AbstractData& v) { static_cast<OBJECT_IDENTIFIER&>(v).arcs() = {1, 2, 840}; },
        bytes({0x06, 0x03, 0x2A, 0x86, 0x48})},
-      {"bits 16", &BIT_STRING::theInfo, [](AbstractData& v) {
+      {"bits 17", &BIT_STRING::theInfo, [](AbstractData& v) {
          BIT_STRING& b = static_cast<BIT_STRING&>(v);
-         b.resize(16);
-         b.getData() = bytes({0xA5, 0x0F});
+         b.resize(17);
+         b.getData() = bytes({0xA5, 0x0F, 0x80});
        },
-       bytes({0x03, 0x03, 0x00, 0xA5, 0x0F})},
+       bytes({0x03, 0x04, 0x07, 0xA5, 0x0F, 0x80})},
       {"bits 101", &BIT_STRING::theInfo, [](AbstractData& v) {
          BIT_STRING& b = static_cast<BIT_STRING&>(v);
          b.resize(3);
