@@ -65,6 +65,10 @@ TEST(Sequence, CopiesAreDeepAndCompareEqual) {
   std::unique_ptr<ASN1::AbstractData> clone(a.clone());
   EXPECT_EQ(0, clone->compare(a));
   EXPECT_NE(nullptr, dynamic_cast<TESTMOD::Message*>(clone.get()));
+  // Additions are numbered on from the last optional root field.
+  Extended x, y;
+  y.set_d(2);
+  EXPECT_LT(x, y);
 }
 
 TEST(Choice, Selection) {
