@@ -112,8 +112,9 @@ const std::vector<Vector>& vectors() {
        concat(bytes({0x04, 0x82, 0x01, 0x00}), octetString(256))},
       {"ia5", &IA5String::theInfo, set<IA5String>("abc"), bytes({0x16, 0x03, 0x61, 0x62, 0x63})},
       {"bmp", &BMPString::theInfo, set<BMPString>(std::wstring(L"Az")), bytes({0x1E, 0x04, 0x00, 0x41, 0x00, 0x7A})},
-      {"time", &GeneralizedTime::theInfo, set<GeneralizedTime>(GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, 0, true)),
-       concat(bytes({0x18, 0x0F}), bytes({'2', '0', '2', '4', '0', '1', '0', '2', '0', '3', '0', '4', '0', '5', 'Z'}))},
+      {"time", &GeneralizedTime::theInfo, set<GeneralizedTime>(GeneralizedTime(2024, 1, 2, 3, 4, 5, 0, -90, false)),
+       concat(bytes({0x18, 0x13}),
+              bytes({'2', '0', '2', '4', '0', '1', '0', '2', '0', '3', '0', '4', '0', '5', '-', '0', '1', '3', '0'}))},
       {"int list", &intListInfo, [](AbstractData& v) {
          SEQUENCE_OF_Base& l = static_cast<SEQUENCE_OF_Base&>(v);
          l.resize(2);
@@ -201,9 +202,9 @@ TEST(BerCoder, DecodesExactOctetsToEqualValue) {
     BERDecoder decoder(row.octets.data(), row.octets.data() + row.octets.size());
     ASSERT_TRUE(decoded->accept(decoder)) << row.name;
     EXPECT_EQ(row.octets.data() + row.octets.size(), decoder.getPosition()) << row.name;
-    EXPECT_EQ(*expected, *decoded) << row.name << "\n"
-                                   << expected->asValueNotation() << "\n"
-                                   << decoded->asValueNotation();
+    EXPECT_EQ(*expected, *decoded) << row.name;
+    // The text shows what comparing leaves out (a time's offset).
+    EXPECT_EQ(expected->asValueNotation(), decoded->asValueNotation()) << row.name;
   }
 }
 

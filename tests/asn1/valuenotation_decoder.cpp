@@ -166,7 +166,8 @@ TEST(ValueNotationReader, ReadsHandWrittenText) {
     Value expected = make(row.info, row.fill);
     Value read(AbstractData::create(row.info));
     ASSERT_TRUE(read->setFromValueNotation(row.name)) << row.name;
-    EXPECT_EQ(*expected, *read) << row.name << "\n" << read->asValueNotation();
+    EXPECT_EQ(*expected, *read) << row.name;
+    EXPECT_EQ(expected->asValueNotation(), read->asValueNotation()) << row.name;
   }
 }
 
