@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,16 @@ TEST(GeneralizedTime, Text) {
   // The largest offset an int holds has no positive counterpart.
   EXPECT_EQ("19990101000000-3579139408",
             ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, INT_MIN, false).get());
+  // Seconds since the epoch: in from UTC, out through local time.
+  ASN1::GeneralizedTime epoch(2024, 1, 2, 3, 4, 5, 250, -90, false);
+  epoch.set_time_t(86400L * 366 + 3723);
+  EXPECT_EQ("19710102010203.250-0130", epoch.get());
+  std::time_t local = epoch.get_time_t();
+  std::tm tm = std::tm();
+  ASSERT_NE(nullptr, localtime_r(&local, &tm));
+  char text[32];
+  ASSERT_NE(0u, std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &tm));
+  EXPECT_EQ("19710102010203", std::string(text));
 }
 
 TEST(GeneralizedTime, ReadsOnlyItsText) {
