@@ -207,6 +207,20 @@ TEST(PerLimits, Strings) {
   EXPECT_FALSE(ASN1::encode(open, &env, std::back_inserter(out)));
   EXPECT_TRUE(out.empty());
 
+  // A size bound past the limit: the limit itself decodes, one more does not.
+  static const ASN1::StringInfo wideInfo = {
+      {{&ASN1::IA5String::create, 22}, ASN1::FixedConstraint, 0, 20000},
+      ASN1::IA5StringSet,
+      128,
+      7,
+      7,
+      8};
+  ASN1::IA5String limit(std::string(16384, 'x'), &wideInfo), read(&wideInfo);
+  EXPECT_TRUE(perDecode(perEncode(limit), read));
+  EXPECT_EQ(limit, read);
+  limit.push_back('x');
+  EXPECT_FALSE(perDecode(perEncode(limit), read));
+
   // A string cut short by the end of input fails and is left empty.
   ASN1::IA5String s("kept");
   EXPECT_FALSE(perDecode(unhex("05 61 62"), s));

@@ -132,6 +132,16 @@ const std::vector<Vector>& vectors() {
        },
        "02 ab cd 01 02 03 04 05 54 03 be 05 00 ab cd e0",
        "02 ab cd 01 02 03 04 05 54 03 be 05 2a f3 78"},
+      {"BIT STRING of 16 bits behind its length: not aligned",
+       [] {
+         return with<Octets>([](Octets& o) {
+           o.set_fixed(unhex("00 00 00 00"));
+           o.get_flags().resize(8);
+           o.get_long_bits().resize(16);
+           o.get_long_bits().getData() = unhex("ab cd");
+         });
+       },
+       "00 00 00 00 00 00 00 00 21 57 9a", "00 00 00 00 00 00 00 00 21 57 9a"},
       {"extendable size, outside the root",
        [] {
          return with<Octets>([](Octets& o) {
