@@ -269,6 +269,9 @@ TEST(PerDecoder, UnknownExtensionsAreKeptAndReEncoded) {
   ASSERT_TRUE(perDecode(ext, e));
   EXPECT_EQ("z", static_cast<const std::string&>(e.get_c()));
   EXPECT_EQ(hex(ext), hex(perEncode(e)));
+  // Decoded again without additions, it keeps none of them.
+  ASSERT_TRUE(perDecode(unhex("18"), e));
+  EXPECT_EQ("18", hex(perEncode(e)));
 
   // Presence bits of unknown additions with nothing behind them are refused
   // by the encoder instead of going out empty.
