@@ -314,6 +314,14 @@ TEST(Validity, CheckersAndTracer) {
        "p.bounded This SEQUENCE OF has size 0 smaller than its lower bound 1"},
       {"open type without data", [] { return Value(new ASN1::OpenData); }, false, false,
        "p This Open Type does not contain any valid data"},
+      {"open type with an invalid value and octets",
+       [] {
+         return with<ASN1::OpenData>([](ASN1::OpenData& o) {
+           o.grab(new ASN1::INTEGER(200, &Int8s::theInfo));
+           o.get_buf();
+         });
+       },
+       false, false, "p The INTEGER value 200 is greater than upper bound 127"},
       {"open type with octets",
        [] { return with<ASN1::OpenData>([](ASN1::OpenData& o) { o.get_buf(); }); }, true, true, ""},
       {"fixed OCTET STRING size",
