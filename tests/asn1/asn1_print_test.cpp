@@ -158,6 +158,12 @@ TEST(ValueNotationPrint, UnprintableValueKeepsTheStreamUsable) {
   marked.get_pdu().select_one().select_only();
   EXPECT_EQ(std::ios_base::failbit, marked.print_on(os));
   EXPECT_EQ("{\n", marked.asValueNotation());
+  // So does a list element, and the elements after it are not printed.
+  ASN1::SEQUENCE_OF<Pdu> list;
+  list.resize(2);
+  list[1].select_one().select_only();
+  EXPECT_EQ(std::ios_base::failbit, list.print_on(os));
+  EXPECT_EQ("{\n  ", list.asValueNotation());
 }
 
 // A stream whose buffer throws on every write.
@@ -215,6 +221,8 @@ TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
       {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
        true, true, ""},
+      {"string without a size bound", [] { return Value(new ASN1::IA5String("ab")); }, true, true,
+       ""},
       {"0..4294967295 above 2^31",
        [] {
          Value v(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>);

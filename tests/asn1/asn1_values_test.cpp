@@ -186,6 +186,8 @@ TEST(GeneralizedTime, ReadsOnlyItsText) {
   ASN1::GeneralizedTime fraction;
   fraction.set("20240102030405.5", 16);
   EXPECT_EQ(500, fraction.getMillisec());
+  fraction.set("20240102030405.9999", 19);  // truncated, not rounded
+  EXPECT_EQ(999, fraction.getMillisec());
 }
 
 TEST(Helpers, CountBitsAndByteCompare) {
