@@ -199,11 +199,12 @@ TEST(PerLimits, Strings) {
   EXPECT_TRUE(out.empty());
   // An open type's contents (here a length of two octets and the string)
   // take a length below 16384 only.
-  ASN1::OpenData open;
-  open.grab(new ASN1::OCTET_STRING(16381, 'x'));
-  EXPECT_TRUE(ASN1::encode(open, &env, std::back_inserter(out)));
-  out.clear();
-  open.grab(new ASN1::OCTET_STRING(16382, 'x'));
+  Misc open;
+  open.get_open().grab(new ASN1::OCTET_STRING(16381, 'x'));
+  Misc whole;
+  ASSERT_TRUE(perDecode(perEncode(open), whole));
+  EXPECT_EQ(16383u, whole.get_open().get_buf().size());
+  open.get_open().grab(new ASN1::OCTET_STRING(16382, 'x'));
   EXPECT_FALSE(ASN1::encode(open, &env, std::back_inserter(out)));
   EXPECT_TRUE(out.empty());
 

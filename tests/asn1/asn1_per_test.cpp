@@ -289,6 +289,14 @@ const std::vector<Vector>& vectors() {
        "00 00 04 03 01 61 01 61 01 61 00", "00 00 04 03 01 c2 01 c2 01 c2 00"},
       {"SEQUENCE OF size below its fixed range", [] { return with<Lists>([](Lists&) {}); }, nullptr,
        nullptr},
+      {"SEQUENCE OF element outside its range",
+       [] {
+         return with<Lists>([](Lists& l) {
+           l.get_bounded().resize(1);
+           l.get_bounded()[0] = 9u;
+         });
+       },
+       nullptr, nullptr},
       // Open type.
       {"open type with a value",
        [] {
