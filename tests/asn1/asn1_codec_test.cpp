@@ -145,6 +145,12 @@ TEST(PerBlocks, DecoderBlocks) {
          return ok;
        },
        true, 0xdeadbeef},
+      {"de",  // a presence map longer than the input
+       [](ASN1::PERDecoder& d, std::uint64_t&) {
+         ASN1::SEQUENCE::BitMap::Octets map;
+         return d.decodeBitMap(map, 16);
+       },
+       false, 0},
       {"de ad be ef 01",
        [](ASN1::PERDecoder& d, std::uint64_t&) {
          std::uint32_t x;
