@@ -76,6 +76,7 @@ TEST(ValueNotationPrint, Texts) {
          b.getData().clear();
          b.getData().shrink_to_fit();
          b.set(1);  // no octet to hold it
+         b.clear(2);
          return v;
        },
        "'000'B"},
