@@ -222,8 +222,8 @@ TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
       {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
        true, true, ""},
-      {"string without a size bound", [] { return Value(new ASN1::IA5String("ab")); }, true, true,
-       ""},
+      {"empty string without a size bound", [] { return Value(new ASN1::PrintableString); }, true,
+       true, ""},
       {"0..4294967295 above 2^31",
        [] {
          Value v(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>);
@@ -276,6 +276,9 @@ TEST(Validity, CheckersAndTracer) {
       {"GeneralizedTime month 13",
        [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false,
        false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime midnight, 12 hours ahead",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 720, false)); }, true,
+       true, ""},
       {"GeneralizedTime hour 25",
        [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 25, 0, 0, 0, 0, false)); }, false,
        false, "p This GeneralizedTime is not valid"},

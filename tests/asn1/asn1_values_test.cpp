@@ -52,6 +52,7 @@ TEST(Sequence, CopiesAreDeepAndCompareEqual) {
   a.get_pdu().select_pair().set_first(9);
   TESTMOD::Message b(a);
   EXPECT_EQ(a, b);
+  EXPECT_FALSE(a < b);
   b.get_pdu().get_pair().set_first(10);
   EXPECT_EQ(9u, static_cast<unsigned>(a.get_pdu().get_pair().get_first().getValue()));
   EXPECT_LT(a, b);
@@ -70,6 +71,15 @@ TEST(Sequence, CopiesAreDeepAndCompareEqual) {
   Extended x, y;
   y.set_d(2);
   EXPECT_LT(x, y);
+  // One known addition, present from construction.
+  static const void* const fields[] = {&ASN1::BOOLEAN::theInfo, &ASN1::INTEGER::theInfo};
+  static const int ids[] = {-1, 0};
+  static const unsigned char present[] = {0x80};
+  static const ASN1::SequenceInfo info = {
+      {&ASN1::SEQUENCE::create, 16}, true, fields, ids, 1, 1, 0, present, nullptr, nullptr};
+  ASN1::SEQUENCE one(&info);
+  EXPECT_TRUE(one.hasOptionalField(0));
+  EXPECT_NE(nullptr, one.getField(1));
 }
 
 TEST(Choice, Selection) {
