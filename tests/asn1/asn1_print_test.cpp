@@ -322,6 +322,14 @@ TEST(Validity, CheckersAndTracer) {
          });
        },
        false, false, "p.bounded[1] The INTEGER value 9 is greater than upper bound 7"},
+      {"known addition outside its characters",
+       [] {
+         return with<Extended>([](Extended& e) {
+           e.includeOptionalField(Extended::o_c, Extended::f_c);
+           e.set_c("\x80");
+         });
+       },
+       false, false, "p.c The character '\x80' is not valid for the string"},
       {"list too short", [] { return Value(new Lists); }, false, false,
        "p.bounded This SEQUENCE OF has size 0 smaller than its lower bound 1"},
       {"open type without data", [] { return Value(new ASN1::OpenData); }, false, false,

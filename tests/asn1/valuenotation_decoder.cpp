@@ -197,6 +197,7 @@ TEST(ValueNotationReader, RefusesBadText) {
       {"{ flag TRUE data '01'H }", &innerInfo},
       {"\"abc", &IA5String::theInfo},
       {"abc", &IA5String::theInfo},
+      {"\"ab", &BMPString::theInfo},
       {"\"\xff\"", &BMPString::theInfo},  // no character in this locale
       {"'G1'H", &OCTET_STRING::theInfo},
       {"'012'B", &BIT_STRING::theInfo},
