@@ -697,9 +697,6 @@ class SEQUENCE : public AbstractData, public detail::Allocator<SEQUENCE> {
     typedef std::vector<unsigned char, detail::RecyclingAllocator<unsigned char>> Octets;
     Octets& data() { return bitData; }
     const Octets& data() const { return bitData; }
-    bool operator==(const BitMap& o) const {
-      return totalBits == o.totalBits && bitData == o.bitData;
-    }
 
    private:
     std::uint32_t totalBits;

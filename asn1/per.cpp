@@ -57,21 +57,17 @@ bool charactersAsCodes(const StringInfo& si, unsigned b) {
 // Encoder.
 
 // Fills the open octet first, then writes whole octets, then opens the last
-// one: at most five octets per call, each pushed once.
+// one: at most five octets per call, each pushed once. encodeMultiBit calls
+// it only for a field longer than the open octet's free bits.
 void PEREncoder::encodeBits(std::uint32_t value, unsigned nBits) {
   if (nBits == 0) return;
   std::vector<char>& out = *out_;
   std::uint32_t v = nBits >= 32 ? value : value & ((std::uint32_t(1) << nBits) - 1);
   if (freeBits_ != 8) {
-    unsigned take = nBits < freeBits_ ? nBits : freeBits_;
-    unsigned rest = nBits - take;
-    unsigned bits = static_cast<unsigned>(std::uint64_t(v) >> rest);
-    out.back() =
-        static_cast<char>(static_cast<unsigned char>(out.back()) | (bits << (freeBits_ - take)));
-    freeBits_ = static_cast<unsigned short>(freeBits_ - take);
-    if (freeBits_ == 0) freeBits_ = 8;
-    nBits = rest;
-    if (nBits == 0) return;
+    // The open octet takes the field's first freeBits_ bits.
+    nBits -= freeBits_;
+    out.back() = static_cast<char>(static_cast<unsigned char>(out.back()) |
+                                   static_cast<unsigned>(std::uint64_t(v) >> nBits));
   }
   // The octets left, most significant first: the last one open when the
   // field ends inside it.

@@ -145,6 +145,12 @@ TEST(PerBlocks, DecoderBlocks) {
          return ok;
        },
        true, 0xdeadbeef},
+      {"de",  // a presence map longer than the input
+       [](ASN1::PERDecoder& d, std::uint64_t&) {
+         ASN1::SEQUENCE::BitMap::Octets map;
+         return d.decodeBitMap(map, 16);
+       },
+       false, 0},
       {"de ad be ef 01",
        [](ASN1::PERDecoder& d, std::uint64_t&) {
          std::uint32_t x;
@@ -197,6 +203,30 @@ TEST(PerLimits, Strings) {
   ASN1::CoderEnv env;
   EXPECT_FALSE(ASN1::encode(ASN1::OCTET_STRING(16384, 'x'), &env, std::back_inserter(out)));
   EXPECT_TRUE(out.empty());
+  // An open type's contents (here a length of two octets and the string)
+  // take a length below 16384 only.
+  Misc open;
+  open.get_open().grab(new ASN1::OCTET_STRING(16381, 'x'));
+  Misc whole;
+  ASSERT_TRUE(perDecode(perEncode(open), whole));
+  EXPECT_EQ(16383u, whole.get_open().get_buf().size());
+  open.get_open().grab(new ASN1::OCTET_STRING(16382, 'x'));
+  EXPECT_FALSE(ASN1::encode(open, &env, std::back_inserter(out)));
+  EXPECT_TRUE(out.empty());
+
+  // A size bound past the limit: the limit itself decodes, one more does not.
+  static const ASN1::StringInfo wideInfo = {
+      {{&ASN1::IA5String::create, 22}, ASN1::FixedConstraint, 0, 20000},
+      ASN1::IA5StringSet,
+      128,
+      7,
+      7,
+      8};
+  ASN1::IA5String limit(std::string(16384, 'x'), &wideInfo), read(&wideInfo);
+  EXPECT_TRUE(perDecode(perEncode(limit), read));
+  EXPECT_EQ(limit, read);
+  limit.push_back('x');
+  EXPECT_FALSE(perDecode(perEncode(limit), read));
 
   // A string cut short by the end of input fails and is left empty.
   ASN1::IA5String s("kept");
@@ -246,6 +276,9 @@ TEST(PerDecoder, UnknownExtensionsAreKeptAndReEncoded) {
   ASSERT_TRUE(perDecode(ext, e));
   EXPECT_EQ("z", static_cast<const std::string&>(e.get_c()));
   EXPECT_EQ(hex(ext), hex(perEncode(e)));
+  // Decoded again without additions, it keeps none of them.
+  ASSERT_TRUE(perDecode(unhex("18"), e));
+  EXPECT_EQ("18", hex(perEncode(e)));
 
   // Presence bits of unknown additions with nothing behind them are refused
   // by the encoder instead of going out empty.
@@ -283,21 +316,22 @@ TEST(PerDecoder, ExtensionPresenceMapLimit) {
 
 TEST(PerDecoder, OpenTypes) {
   Misc m;
-  m.get_open().grab(new ASN1::BOOLEAN(true));
-  std::vector<char> octets = perEncode(m);
+  m.get_open().grab(new ASN1::IA5String("hi"));
+  std::vector<char> octets = perEncode(m, ASN1::CoderEnv::per_Unaligned);
   Misc d;
-  ASSERT_TRUE(perDecode(octets, d));
+  ASN1::CoderEnv unaligned(ASN1::CoderEnv::per_Unaligned);
+  ASSERT_TRUE(ASN1::decode(octets.data(), octets.data() + octets.size(), &unaligned, d, true));
   ASSERT_TRUE(d.get_open().has_buf());
   EXPECT_FALSE(d.get_open().has_data());
-  EXPECT_EQ("80", hex(d.get_open().get_buf()));
+  EXPECT_EQ("02 68 69", hex(d.get_open().get_buf()));  // aligned inside
   // Raw octets go back out as they came, not as a zero octet.
-  EXPECT_EQ(hex(octets), hex(perEncode(d)));
-  // Deferred decoding into a value of the right type.
-  ASN1::PERDecoder revisit(nullptr, nullptr);
+  EXPECT_EQ(hex(octets), hex(perEncode(d, ASN1::CoderEnv::per_Unaligned)));
+  // Deferred decoding into a value of the right type, aligned as well.
+  ASN1::PERDecoder revisit(nullptr, nullptr, nullptr, false);
   EXPECT_FALSE(revisit.do_revisit(d.get_open()));
-  d.get_open().grab(new ASN1::BOOLEAN(false));
+  d.get_open().grab(new ASN1::IA5String);
   ASSERT_TRUE(revisit.do_revisit(d.get_open()));
-  EXPECT_TRUE(static_cast<ASN1::BOOLEAN&>(d.get_open().get_data()).getValue());
+  EXPECT_EQ("\"hi\"", d.get_open().get_data().asValueNotation());
   // An empty open type goes as one zero octet.
   Misc empty;
   std::vector<char> e = perEncode(empty);

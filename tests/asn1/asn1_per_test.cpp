@@ -132,6 +132,16 @@ const std::vector<Vector>& vectors() {
        },
        "02 ab cd 01 02 03 04 05 54 03 be 05 00 ab cd e0",
        "02 ab cd 01 02 03 04 05 54 03 be 05 2a f3 78"},
+      {"BIT STRING of 16 bits behind its length: not aligned",
+       [] {
+         return with<Octets>([](Octets& o) {
+           o.set_fixed(unhex("00 00 00 00"));
+           o.get_flags().resize(8);
+           o.get_long_bits().resize(16);
+           o.get_long_bits().getData() = unhex("ab cd");
+         });
+       },
+       "00 00 00 00 00 00 00 00 21 57 9a", "00 00 00 00 00 00 00 00 21 57 9a"},
       {"extendable size, outside the root",
        [] {
          return with<Octets>([](Octets& o) {
@@ -279,6 +289,14 @@ const std::vector<Vector>& vectors() {
        "00 00 04 03 01 61 01 61 01 61 00", "00 00 04 03 01 c2 01 c2 01 c2 00"},
       {"SEQUENCE OF size below its fixed range", [] { return with<Lists>([](Lists&) {}); }, nullptr,
        nullptr},
+      {"SEQUENCE OF element outside its range",
+       [] {
+         return with<Lists>([](Lists& l) {
+           l.get_bounded().resize(1);
+           l.get_bounded()[0] = 9u;
+         });
+       },
+       nullptr, nullptr},
       // Open type.
       {"open type with a value",
        [] {

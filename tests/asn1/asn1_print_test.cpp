@@ -76,6 +76,7 @@ TEST(ValueNotationPrint, Texts) {
          b.getData().clear();
          b.getData().shrink_to_fit();
          b.set(1);  // no octet to hold it
+         b.clear(2);
          return v;
        },
        "'000'B"},
@@ -112,7 +113,16 @@ TEST(ValueNotationPrint, Texts) {
        "    bounded {\n    },\n    names {\n    },\n"
        "    pairs {\n      {\n        first 2,\n        second FALSE\n      }\n    }\n  }\n}"},
       {"known extension printed like a root field",
-       [] { return with<Extended>([](Extended& e) { e.set_d(7); }); }, "{\n  a 0,\n  d 7\n}"},
+       [] { return with<Extended>([](Extended& e) { e.set_d(7); }); },
+       "{\n  a 0,\n  e NULL,\n  d 7\n}"},
+      {"open type with a value and octets: the value",
+       [] {
+         return with<ASN1::OpenData>([](ASN1::OpenData& o) {
+           o.grab(new ASN1::INTEGER(5));
+           o.get_buf() = unhex("80");
+         });
+       },
+       "5"},
       {"open type with octets only",
        [] { return with<Misc>([](Misc& m) { m.get_open().get_buf() = unhex("80"); }); },
        "{\n  nothing NULL,\n  flag FALSE,\n  when \"00010101000000\",\n  oid { },\n  open "
@@ -143,6 +153,18 @@ TEST(ValueNotationPrint, UnprintableValueKeepsTheStreamUsable) {
   EXPECT_EQ("msg {\n  pdu  end", os.str());
   EXPECT_EQ(std::ios_base::failbit, m.print_on(os));
   EXPECT_EQ("{\n  pdu ", m.asValueNotation());
+  // A field marked present whose object was never made fails the print too.
+  TESTMOD::Message marked;
+  marked.includeOptionalField(TESTMOD::Message::o_seq, 99);
+  marked.get_pdu().select_one().select_only();
+  EXPECT_EQ(std::ios_base::failbit, marked.print_on(os));
+  EXPECT_EQ("{\n", marked.asValueNotation());
+  // So does a list element, and the elements after it are not printed.
+  ASN1::SEQUENCE_OF<Pdu> list;
+  list.resize(2);
+  list[1].select_one().select_only();
+  EXPECT_EQ(std::ios_base::failbit, list.print_on(os));
+  EXPECT_EQ("{\n  ", list.asValueNotation());
 }
 
 // A stream whose buffer throws on every write.
@@ -200,6 +222,8 @@ TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
       {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
        true, true, ""},
+      {"empty string without a size bound", [] { return Value(new ASN1::PrintableString); }, true,
+       true, ""},
       {"0..4294967295 above 2^31",
        [] {
          Value v(new ASN1::Constrained_INTEGER<ASN1::FixedConstraint, 0, 4294967295u>);
@@ -246,12 +270,23 @@ TEST(Validity, CheckersAndTracer) {
        false, false, "p This AbstractString has size 9 greater than its upper bound 8"},
       {"character outside the table", [] { return Value(new ASN1::NumericString("12a")); }, false,
        false, "p The character 'a' is not valid for the string"},
-      {"GeneralizedTime hour 24",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, 0, false)); }, true,
+      {"GeneralizedTime hour 24, 12 hours behind UTC",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, -720, false)); }, true,
        true, ""},
       {"GeneralizedTime month 13",
        [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false,
        false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime midnight, 12 hours ahead",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 720, false)); }, true,
+       true, ""},
+      {"GeneralizedTime hour 25",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 25, 0, 0, 0, 0, false)); }, false,
+       false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime 12 hours and a minute ahead",
+       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 721, false)); }, false,
+       false, "p This GeneralizedTime is not valid"},
+      {"ENUMERATED at its highest root value",
+       [] { return with<Sparse>([](Sparse& e) { e = Sparse::af11; }); }, true, true, ""},
       {"CHOICE not selected", [] { return Value(new Pdu); }, false, false,
        "p This CHOICE is not selected"},
       {"CHOICE unknown",
@@ -287,10 +322,26 @@ TEST(Validity, CheckersAndTracer) {
          });
        },
        false, false, "p.bounded[1] The INTEGER value 9 is greater than upper bound 7"},
+      {"known addition outside its characters",
+       [] {
+         return with<Extended>([](Extended& e) {
+           e.includeOptionalField(Extended::o_c, Extended::f_c);
+           e.set_c("\x80");
+         });
+       },
+       false, false, "p.c The character '\x80' is not valid for the string"},
       {"list too short", [] { return Value(new Lists); }, false, false,
        "p.bounded This SEQUENCE OF has size 0 smaller than its lower bound 1"},
       {"open type without data", [] { return Value(new ASN1::OpenData); }, false, false,
        "p This Open Type does not contain any valid data"},
+      {"open type with an invalid value and octets",
+       [] {
+         return with<ASN1::OpenData>([](ASN1::OpenData& o) {
+           o.grab(new ASN1::INTEGER(200, &Int8s::theInfo));
+           o.get_buf();
+         });
+       },
+       false, false, "p The INTEGER value 200 is greater than upper bound 127"},
       {"open type with octets",
        [] { return with<ASN1::OpenData>([](ASN1::OpenData& o) { o.get_buf(); }); }, true, true, ""},
       {"fixed OCTET STRING size",

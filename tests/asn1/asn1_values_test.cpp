@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ TEST(Sequence, CopiesAreDeepAndCompareEqual) {
   a.get_pdu().select_pair().set_first(9);
   TESTMOD::Message b(a);
   EXPECT_EQ(a, b);
+  EXPECT_FALSE(a < b);
   b.get_pdu().get_pair().set_first(10);
   EXPECT_EQ(9u, static_cast<unsigned>(a.get_pdu().get_pair().get_first().getValue()));
   EXPECT_LT(a, b);
@@ -65,6 +67,19 @@ TEST(Sequence, CopiesAreDeepAndCompareEqual) {
   std::unique_ptr<ASN1::AbstractData> clone(a.clone());
   EXPECT_EQ(0, clone->compare(a));
   EXPECT_NE(nullptr, dynamic_cast<TESTMOD::Message*>(clone.get()));
+  // Additions are numbered on from the last optional root field.
+  Extended x, y;
+  y.set_d(2);
+  EXPECT_LT(x, y);
+  // One known addition, present from construction.
+  static const void* const fields[] = {&ASN1::BOOLEAN::theInfo, &ASN1::INTEGER::theInfo};
+  static const int ids[] = {-1, 0};
+  static const unsigned char present[] = {0x80};
+  static const ASN1::SequenceInfo info = {
+      {&ASN1::SEQUENCE::create, 16}, true, fields, ids, 1, 1, 0, present, nullptr, nullptr};
+  ASN1::SEQUENCE one(&info);
+  EXPECT_TRUE(one.hasOptionalField(0));
+  EXPECT_NE(nullptr, one.getField(1));
 }
 
 TEST(Choice, Selection) {
@@ -151,6 +166,16 @@ TEST(GeneralizedTime, Text) {
   // The largest offset an int holds has no positive counterpart.
   EXPECT_EQ("19990101000000-3579139408",
             ASN1::GeneralizedTime(1999, 1, 1, 0, 0, 0, 0, INT_MIN, false).get());
+  // Seconds since the epoch: in from UTC, out through local time.
+  ASN1::GeneralizedTime epoch(2024, 1, 2, 3, 4, 5, 250, -90, false);
+  epoch.set_time_t(86400L * 366 + 3723);
+  EXPECT_EQ("19710102010203.250-0130", epoch.get());
+  std::time_t local = epoch.get_time_t();
+  std::tm tm = std::tm();
+  ASSERT_NE(nullptr, localtime_r(&local, &tm));
+  char text[32];
+  ASSERT_NE(0u, std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &tm));
+  EXPECT_EQ("19710102010203", std::string(text));
 }
 
 TEST(GeneralizedTime, ReadsOnlyItsText) {
@@ -171,6 +196,8 @@ TEST(GeneralizedTime, ReadsOnlyItsText) {
   ASN1::GeneralizedTime fraction;
   fraction.set("20240102030405.5", 16);
   EXPECT_EQ(500, fraction.getMillisec());
+  fraction.set("20240102030405.9999", 19);  // truncated, not rounded
+  EXPECT_EQ(999, fraction.getMillisec());
 }
 
 TEST(Helpers, CountBitsAndByteCompare) {

@@ -101,12 +101,12 @@ TEST(Walks, Encoding) {
     const char* calls;
   };
   const Case cases[] = {
-      {"mandatory addition present", [](Extended&) {}, "pre root0 preext ext3 after"},
+      {"mandatory addition present", [](Extended&) {}, "pre root0 root2 preext ext4 after"},
       {"optional root field present",
        [](Extended& e) { e.includeOptionalField(Extended::o_b, Extended::f_b); },
-       "pre root0 root1 preext ext3 after"},
+       "pre root0 root1 root2 preext ext4 after"},
       {"both additions", [](Extended& e) { e.includeOptionalField(Extended::o_c, Extended::f_c); },
-       "pre root0 preext ext2 ext3 after"},
+       "pre root0 root2 preext ext3 ext4 after"},
   };
   for (const Case& c : cases) {
     Extended e;
@@ -126,10 +126,10 @@ TEST(Walks, Decoding) {
   Extended e;
   Recorder noExtensions(ASN1::Visitor::NO_EXTENSION);
   EXPECT_TRUE(e.accept(noExtensions));
-  EXPECT_EQ("pre root0/-1 root1/0", join(noExtensions.calls));
+  EXPECT_EQ("pre root0/-1 root1/0 root2/-1", join(noExtensions.calls));
   Recorder extensions(ASN1::Visitor::CONTINUE);
   EXPECT_TRUE(e.accept(extensions));
-  EXPECT_EQ("pre root0/-1 root1/0 preext ext2/1 ext3/2 unknown", join(extensions.calls));
+  EXPECT_EQ("pre root0/-1 root1/0 root2/-1 preext ext3/1 ext4/2 unknown", join(extensions.calls));
   Recorder stop(ASN1::Visitor::STOP);
   EXPECT_TRUE(e.accept(stop));
   EXPECT_EQ("pre", join(stop.calls));
