@@ -1,4 +1,5 @@
 // Control endpoints against real loopback sockets, driven by the real loop.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -20,6 +21,27 @@
 using namespace ctrltest;
 
 namespace {
+
+// Every test of this binary ends with as many descriptors open as it began
+// with: a socket, probe or listener left behind would be one more at every
+// connection of the daemon.
+class DescriptorCheck : public ::testing::EmptyTestEventListener {
+  void OnTestStart(::testing::TestInfo const&) override { before_ = Count(); }
+  void OnTestEnd(::testing::TestInfo const&) override {
+    EXPECT_EQ(Count(), before_) << "descriptors left open";
+  }
+  static int Count() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+      while (::readdir(d)) ++n;
+      ::closedir(d);
+    }
+    return n;
+  }
+  int before_ = 0;
+};
+[[maybe_unused]] bool const descriptorCheck =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new DescriptorCheck), true);
 
 struct RecordingNotify : Control::Notify {
   void OnConnect() override {
