@@ -342,45 +342,89 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
             "can't create socket:Too many open files\n");
 }
 
-TEST(Connector, ConnectsAndRetriesQuickly) {
-  // A port nobody listens on yet: the first attempt fails, a quick retry
-  // 1000 ms later finds the listener.
+// The connector on the frozen clock, one loop pass at a time.
+class ConnectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Mux::timevalset(Mux::g_tv_time, uint64_t(1700000000) * 1000); }
+  void TearDown() override { Mux::g_tv_time = Mux::timeval(); }
+  // Passes of the loop until `done` holds (5 s at most); then the wait to
+  // the next timer (-1: none). A guard timer that never falls due bounds
+  // each poll; `done` counts it among the loop's timers.
+  static int PassUntil(std::function<bool()> done) {
+    struct Stop {
+      void Check() {
+        if (done() || std::chrono::steady_clock::now() > end) multiplexer.terminate();
+      }
+      void Never() {}
+      std::function<bool()> done;
+      std::chrono::steady_clock::time_point end;
+      Dpc check;
+      Timer guard;
+    } stop;
+    stop.done = std::move(done);
+    stop.end = After(5000);
+    stop.check.Bind(&stop, &Stop::Check);
+    stop.check.Activate();
+    stop.guard.set(5000, &Stop::Never, &stop);
+    Capture loopLine(std::clog);
+    multiplexer.run(false, true);
+    stop.check.Deactivate();
+    stop.guard.reset();
+    return multiplexer.timers_schedule();
+  }
+  static void Advance(int ms) {
+    Mux::timeval d;
+    Mux::make_from_msec(d, unsigned(ms));
+    Mux::timevaladd(Mux::g_tv_time, d);
+    multiplexer.timers_schedule();
+  }
+};
+
+// A closed port: seven quick retries, then the long period of a failure the
+// poll reports; once connected nothing waits, and a lost link is retried
+// 10000 ms later.
+TEST_F(ConnectorTest, RetryScheduleAndLogLines) {
   unsigned short port = 0;
   { Fd probe = Listen(port); }
+  std::string const addr = "127.0.0.1:" + std::to_string(port);
   RecordingNotify notify;
   Control::ConnectorNet connector("127.0.0.1", port);
   connector.Bind(&notify);
-  LoopRunner loop;
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
+  Capture out(std::cout), err(std::cerr);
   ASSERT_TRUE(connector.Activate());
-  loop.Turn(3);
-  // Re-open the same port.
+  std::vector<int> waits;
+  for (int i = 0; i < 9; ++i) {
+    waits.push_back(PassUntil([] { return multiplexer.timers_count() > 1; }));
+    if (i < 8) Advance(waits.back());
+  }
+  EXPECT_EQ(waits, (std::vector<int>{1000, 1000, 1000, 1000, 1000, 1000, 1000, 15000, 15000}));
+  std::string failures;
+  for (int i = 0; i < 9; ++i) failures += "fail to connect to " + addr + "\n";
+  EXPECT_EQ(err.Take(), failures);
+  EXPECT_EQ(notify.connects, 0);
+
   Fd l(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   int one = 1;
   ::setsockopt(l.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  ASSERT_EQ(::bind(l.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  INet4::Addr at(INADDR_LOOPBACK, port);
+  ASSERT_EQ(::bind(l.get(), at.get(), INet4::Addr::length()), 0);
   ASSERT_EQ(::listen(l.get(), 1), 0);
-  bool up = loop.RunUntil([&] { return notify.connects == 1; }, 5000);
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string out = testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(up) << err;
-  std::string addr = "127.0.0.1:" + std::to_string(port);
-  EXPECT_TRUE(err.find("can't connect to " + addr + " : ") != std::string::npos ||
-              err.find("fail to connect to " + addr) != std::string::npos)
-      << err;
-  EXPECT_NE(out.find("connected to " + addr + ".\n"), std::string::npos) << out;
-
+  Advance(15000);
+  EXPECT_EQ(PassUntil([&] { return notify.connects == 1; }), -1);
+  EXPECT_EQ(notify.connects, 1);
+  EXPECT_EQ(out.Take(), "connected to " + addr + ".\n");
   Fd server(::accept(l.get(), nullptr, nullptr));
   connector.Send("hi", 2);
   std::vector<unsigned char> body;
   ASSERT_TRUE(ReadFrame(server.get(), body));
   EXPECT_EQ(Hex(body), "68 69");
+
+  connector.Disconnect();
+  EXPECT_EQ(PassUntil([&] { return notify.disconnects == 1; }), 10000);
+  EXPECT_EQ(notify.disconnects, 1);
+  EXPECT_EQ(err.Take(), "control connection " + addr + " closed.\n");
   connector.Deactivate();
+  EXPECT_EQ(multiplexer.timers_schedule(), -1);
   EXPECT_TRUE(SeesEof(server.get()));
 }
 
