@@ -284,6 +284,14 @@ struct WriteFailure {
   unsigned min_ms;  // the whole wait for buffer space is spent first
 };
 
+std::string RowName(WriteFailure const& w) {
+  return w.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
+}
+// Printed into the test's name as CTest lists it: the same in every build.
+void PrintTo(WriteFailure const& w, std::ostream* os) {
+  *os << RowName(w);
+}
+
 class WriteFailureTest : public StackTest, public testing::WithParamInterface<WriteFailure> {};
 
 TEST_P(WriteFailureTest, EndsTheConnection) {
@@ -324,9 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteFailure{"peer closed", false, 10,
                                  "SockStream[test]: write error, sendbuf=", ", error=Broken pipe\n",
                                  "write error: Broken pipe", 0}),
-    [](testing::TestParamInfo<WriteFailure> const& info) {
-      return info.param.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
-    });
+    [](testing::TestParamInfo<WriteFailure> const& info) { return RowName(info.param); });
 
 TEST_F(StackTest, PeerThatClosesEndsTheConnection) {
   EXPECT_EQ(ep.activated, 0) << "the activation climb ends at the TPKT layer";
