@@ -14,6 +14,7 @@
 #include "control/strm.h"
 #include "control/tpkt.h"
 #include "core/fd.h"
+#include "core/profile.h"
 #include "test_support.h"
 
 namespace {
@@ -239,10 +240,18 @@ TEST_F(StackTest, UnfinishedFrameTimesOut) {
   EXPECT_TRUE(ep.statuses.empty());
 }
 
+// The calls a profiling point has measured so far.
+uint32_t Measured(std::string const& name) {
+  for (Profile::Point* p = Profile::mRoot; p; p = p->next)
+    if (p->name == name) return p->measure.counter;
+  return 0;
+}
+
 TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
   Capture log(std::clog);
   Packet big = payload(65532);
   ep.message(big);
+  EXPECT_EQ(Measured("Tpkt_protocol::message"), 1u) << "a refused message is measured too";
   EXPECT_EQ(log.lines(),
             "(no name) TPKT message too big, length = 65532 max = 65531, "
             "dropped.\n");
