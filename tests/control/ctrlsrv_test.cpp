@@ -14,6 +14,7 @@
 #include "control/ctrl_testkit.h"
 #include "control/ctrlsrv.h"
 #include "control/lgcp_testkit.h"
+#include "tests/stream_capture.h"
 
 using namespace ctrltest;
 using lgcptest::Seen;
@@ -366,12 +367,11 @@ TEST_F(ServerTest, ConnectAndDisconnectReachServicesInBindOrder) {
   log.clear();
   endpoint = new TestEndpoint;
   server.Activate(endpoint);
-  testing::internal::CaptureStderr();
+  Capture clog(std::clog);
   endpoint->Connected(second.daemon, second.peerAddr);
   second.daemon.close();
-  std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(log, (std::vector<std::string>{"a.connect", "b.connect"}));
-  EXPECT_EQ(err, "ctrl [" + second.peerAddr.GetString() + "]: controller connect.\n");
+  EXPECT_EQ(clog.Take(), "ctrl [" + second.peerAddr.GetString() + "]: controller connect.\n");
 }
 
 TEST_F(ServerTest, HeaderAndConnectionState) {
