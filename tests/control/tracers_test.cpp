@@ -196,7 +196,10 @@ class P2PRecorder : public TPKTTracerP2P::Listener {
  public:
   void OnTPKTConnected(INet4::Addr const& peer, int fd) override {
     events.push_back("connected " + peer.GetString());
-    EXPECT_GE(fd, 0);
+    INet4::Addr other;  // the descriptor handed over is that peer's connection
+    socklen_t len = INet4::Addr::length();
+    EXPECT_EQ(getpeername(fd, other.get(), &len), 0);
+    EXPECT_EQ(other.GetString(), peer.GetString());
   }
   void OnTPKTClosed(INet4::Addr const& peer) override {
     events.push_back("closed " + peer.GetString());
@@ -217,6 +220,7 @@ TEST_F(P2PTest, PeersAreAddressedByAddressAndPort) {
   auto a = join();
   auto b = join();
   std::string pa = a->local.GetString(), pb = b->local.GetString();
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"connected " + pa, "connected " + pb}));
   EXPECT_TRUE(tracer.IsConnected(a->local));
   EXPECT_EQ(tracer.Send(b->local, "hi", 2), 6);
   EXPECT_EQ(hex(b->read()), "03 00 00 06 68 69");
