@@ -344,44 +344,6 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
             "can't create socket:Too many open files\n");
 }
 
-// The endpoints on the frozen clock, one loop pass at a time.
-class FrozenLoop : public ::testing::Test {
- protected:
-  void SetUp() override { Mux::timevalset(Mux::g_tv_time, uint64_t(1700000000) * 1000); }
-  void TearDown() override { Mux::g_tv_time = Mux::timeval(); }
-  // Passes of the loop until `done` holds (5 s at most); then the wait to
-  // the next timer (-1: none). A guard timer that never falls due bounds
-  // each poll; `done` counts it among the loop's timers.
-  static int PassUntil(std::function<bool()> done) {
-    struct Stop {
-      void Check() {
-        if (done() || std::chrono::steady_clock::now() > end) multiplexer.terminate();
-      }
-      void Never() {}
-      std::function<bool()> done;
-      std::chrono::steady_clock::time_point end;
-      Dpc check;
-      Timer guard;
-    } stop;
-    stop.done = std::move(done);
-    stop.end = After(5000);
-    stop.check.Bind(&stop, &Stop::Check);
-    stop.check.Activate();
-    stop.guard.set(5000, &Stop::Never, &stop);
-    Capture loopLine(std::clog);
-    multiplexer.run(false, true);
-    stop.check.Deactivate();
-    stop.guard.reset();
-    return multiplexer.timers_schedule();
-  }
-  static void Advance(int ms) {
-    Mux::timeval d;
-    Mux::make_from_msec(d, unsigned(ms));
-    Mux::timevaladd(Mux::g_tv_time, d);
-    multiplexer.timers_schedule();
-  }
-};
-
 // A closed port: seven quick retries, then the long period of a failure the
 // poll reports; once connected nothing waits, and a lost link is retried
 // 10000 ms later.
