@@ -411,6 +411,7 @@ TEST_F(FrozenLoop, BusyPortIsRetriedEvery5000ms) {
   EXPECT_EQ(multiplexer.timers_schedule(), -1);
   acceptor.Deactivate();
   EXPECT_EQ(acceptor.GetState(), Control::Service::State::Idle);
+  EXPECT_EQ(acceptor.GetBoundPort(), 0);
 }
 
 TEST(Connector, StoppedWhileCloseIsPendingStaysStopped) {
