@@ -359,7 +359,9 @@ TEST_F(ServerTest, ConnectAndDisconnectReachServicesInBindOrder) {
   Add(nullptr, "a").log = &log;
   Add(nullptr, "b").log = &log;
   TcpPair second;
+  EXPECT_EQ(multiplexer.timers_count(), 1u) << "the statistics timer runs while connected";
   server.Deactivate();
+  EXPECT_EQ(multiplexer.timers_count(), 0u);
   EXPECT_EQ(log, (std::vector<std::string>{"a.disconnect", "b.disconnect"}));
   EXPECT_EQ(server.GetTransport(), nullptr);
   EXPECT_TRUE(SeesEof(pair->peer.get()));
