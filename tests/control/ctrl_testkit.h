@@ -21,6 +21,7 @@
 #include "core/fd.h"
 #include "core/inet.h"
 #include "core/multiplexer.h"
+#include "core/profile.h"
 #include "core/timer.h"
 #include "tests/stream_capture.h"
 
@@ -211,6 +212,13 @@ class FrozenLoop : public ::testing::Test {
     multiplexer.timers_schedule();
   }
 };
+
+// The calls a profiling point has measured so far.
+inline uint32_t Measured(std::string const& name) {
+  for (Profile::Point* p = Profile::mRoot; p; p = p->next)
+    if (p->name == name) return p->measure.counter;
+  return 0;
+}
 
 inline std::string Hex(std::vector<unsigned char> const& v) {
   static char const d[] = "0123456789ABCDEF";

@@ -41,7 +41,10 @@ struct FakeService : CtrlSrv::Service {
   explicit FakeService(Behaviour b = nullptr) : behaviour(std::move(b)) {}
 
   void OnConnect() override { log->push_back(name + ".connect"); }
-  void OnDisconnect() override { log->push_back(name + ".disconnect"); }
+  void OnDisconnect() override {
+    log->push_back(name + ".disconnect");
+    if (signalOnDisconnect) SendSignal(lgcptest::AbortSignal(1));
+  }
   bool OnCommand(LGCP::Command const& cmd) override {
     ++commands;
     lastCommand = cmd.currentSelection();
@@ -57,6 +60,7 @@ struct FakeService : CtrlSrv::Service {
   int lastCommand = -1;
   std::vector<int> signals;
   unsigned token = 0;
+  bool signalOnDisconnect = false;
 };
 
 // Behaviours of the dispatch table.
@@ -358,13 +362,21 @@ TEST_F(ServerTest, ConnectAndDisconnectReachServicesInBindOrder) {
   std::vector<std::string>& log = events;
   Add(nullptr, "a").log = &log;
   Add(nullptr, "b").log = &log;
+  owned[0]->signalOnDisconnect = true;
   TcpPair second;
   EXPECT_EQ(multiplexer.timers_count(), 1u) << "the statistics timer runs while connected";
+  Capture err(std::cerr);
   server.Deactivate();
   EXPECT_EQ(multiplexer.timers_count(), 0u);
   EXPECT_EQ(log, (std::vector<std::string>{"a.disconnect", "b.disconnect"}));
   EXPECT_EQ(server.GetTransport(), nullptr);
+  // The endpoint is stopped before the services hear of it: what they
+  // send then no longer reaches the controller.
+  EXPECT_EQ(err.Take(), "Control::Service::Send() ignore Send request in Idle state.\n");
+  std::vector<unsigned char> body;
+  EXPECT_FALSE(ReadFrame(pair->peer.get(), body));
   EXPECT_TRUE(SeesEof(pair->peer.get()));
+  owned[0]->signalOnDisconnect = false;
 
   log.clear();
   endpoint = new TestEndpoint;

@@ -141,6 +141,8 @@ TEST_F(AcceptorTest, FramesBothWays) {
   std::vector<unsigned char> body;
   ASSERT_TRUE(ReadFrame(client.get(), body));
   EXPECT_EQ(Hex(body), "41 42 43");
+  EXPECT_EQ(Measured("Control::Service::Send [1]"), 2u);
+  EXPECT_EQ(Measured("Control::Service::Send [2]"), 1u);
 }
 
 TEST_F(AcceptorTest, AcceptedConnectionGetsKeepAliveAndNoDelay) {
@@ -329,10 +331,13 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
       [] {
         Control::AcceptorNet plain(0);
         Control::AcceptorNetCheckConnection checking(0);
+        Control::ConnectorNet connector("127.0.0.1", 1);
         bool ok1 = plain.Activate();
         bool ok2 = checking.Activate();
+        connector.Activate();  // no retry: it stops
         bool idle = plain.GetState() == Control::Service::State::Idle &&
-                    checking.GetState() == Control::Service::State::Idle;
+                    checking.GetState() == Control::Service::State::Idle &&
+                    connector.GetState() == Control::Service::State::Idle;
         return (ok1 ? 1 : 0) | (ok2 ? 2 : 0) | (idle ? 0 : 4);
       },
       err);
@@ -340,6 +345,7 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
   EXPECT_EQ(rc, 0) << "1: plain reported success, 2: checking one did, "
                       "4: not idle";
   EXPECT_EQ(err,
+            "can't create socket:Too many open files\n"
             "can't create socket:Too many open files\n"
             "can't create socket:Too many open files\n");
 }

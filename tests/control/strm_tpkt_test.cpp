@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "control/ctrl_testkit.h"
 #include "control/protocol.h"
 #include "control/strm.h"
 #include "control/tpkt.h"
 #include "core/fd.h"
-#include "core/profile.h"
 #include "test_support.h"
 
 namespace {
@@ -240,18 +240,12 @@ TEST_F(StackTest, UnfinishedFrameTimesOut) {
   EXPECT_TRUE(ep.statuses.empty());
 }
 
-// The calls a profiling point has measured so far.
-uint32_t Measured(std::string const& name) {
-  for (Profile::Point* p = Profile::mRoot; p; p = p->next)
-    if (p->name == name) return p->measure.counter;
-  return 0;
-}
-
 TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
   Capture log(std::clog);
   Packet big = payload(65532);
   ep.message(big);
-  EXPECT_EQ(Measured("Tpkt_protocol::message"), 1u) << "a refused message is measured too";
+  EXPECT_EQ(ctrltest::Measured("Tpkt_protocol::message"), 1u)
+      << "a refused message is measured too";
   EXPECT_EQ(log.lines(),
             "(no name) TPKT message too big, length = 65532 max = 65531, "
             "dropped.\n");
@@ -261,6 +255,7 @@ TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
 
   Packet max = payload(65531, 5);
   std::vector<u8> got = send_and_read(max, 65535);
+  EXPECT_EQ(ctrltest::Measured("Tpkt_protocol::message"), 2u);
   ASSERT_EQ(got.size(), 65535u);
   EXPECT_EQ(hex({got[0], got[1], got[2], got[3]}), "03 00 FF FF");
   EXPECT_EQ(got[4], 5);
