@@ -152,6 +152,22 @@ TEST_F(AcceptorTest, AcceptedConnectionGetsKeepAliveAndNoDelay) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(IntOpt(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
   EXPECT_NE(IntOpt(fd, IPPROTO_TCP, TCP_NODELAY), 0);
+  // The listener queues one client: the kernel gives a listening socket's
+  // backlog in the field of the sacked segments.
+  int listeners = 0;
+  for (int l = 0; l < 4096; ++l) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (IntOpt(l, SOL_SOCKET, SO_ACCEPTCONN) != 1 ||
+        ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ntohs(a.sin_port) != port)
+      continue;
+    tcp_info info{};
+    socklen_t ilen = sizeof info;
+    ASSERT_EQ(::getsockopt(l, IPPROTO_TCP, TCP_INFO, &info, &ilen), 0);
+    EXPECT_EQ(info.tcpi_sacked, 1u);
+    ++listeners;
+  }
+  EXPECT_GT(listeners, 0);
 }
 
 TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
