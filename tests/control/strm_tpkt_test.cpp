@@ -194,6 +194,7 @@ TEST_F(StackTest, OneReadPerReadableEvent) {
   ASSERT_EQ(ep.bodies.size(), 2u);
   EXPECT_EQ(ep.bodies[1], "01 02");
   EXPECT_FALSE(tpkt->frame_pending());
+  EXPECT_EQ(strm->read_measure().counter, 2u);
 }
 
 TEST_F(StackTest, LargestFrameArrivesWhole) {
@@ -271,6 +272,7 @@ TEST_F(StackTest, WriteMeetingAFullBufferCompletesInOrder) {
   bool in_order = true;
   for (unsigned i = 0; i < 60000; ++i) in_order &= got[4 + i] == u8(1 + i);
   EXPECT_TRUE(in_order);
+  EXPECT_EQ(strm->write_measure().counter, 1u) << "one whole packet, one measure";
   EXPECT_EQ(strm->failed_writes(), 0u);
   EXPECT_TRUE(ep.statuses.empty());
 }
