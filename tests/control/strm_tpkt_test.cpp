@@ -323,6 +323,7 @@ TEST_P(WriteFailureTest, EndsTheConnection) {
   EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line";
   EXPECT_EQ(text.find(", error=") == std::string::npos, w.peer_stops_reading);
   EXPECT_EQ(strm->failed_writes(), 1u);
+  EXPECT_EQ(strm->write_measure().counter, 1u);
   EXPECT_FALSE(strm->attached());
   ASSERT_EQ(ep.statuses.size(), 1u);
   EXPECT_EQ(ep.statuses[0], w.status);
