@@ -233,14 +233,24 @@ TEST_F(AcceptorTest, DisconnectReallyClosesAndNextClientIsServed) {
   EXPECT_EQ(Hex(body), "78");
 }
 
+// A controller that dies in the middle of a frame: the next one starts
+// with a frame of its own.
 TEST_F(AcceptorTest, PeerCloseIsReportedOnce) {
   {
     Fd client = ConnectTo(port);
     ASSERT_TRUE(Connected());
+    unsigned char const half[] = {3, 0, 0, 7, 0x41};
+    ASSERT_TRUE(WriteAll(client.get(), half, sizeof half));
   }
   ASSERT_TRUE(loop.RunUntil([&] { return notify.disconnects == 1; }));
   loop.Turn(3);
   EXPECT_EQ(notify.disconnects, 1);
+  Fd next = ConnectTo(port);
+  ASSERT_TRUE(Connected(2));
+  auto f = Frame({0x42});
+  ASSERT_TRUE(WriteAll(next.get(), f.data(), f.size()));
+  ASSERT_TRUE(loop.RunUntil([&] { return !notify.messages.empty(); }));
+  EXPECT_EQ(notify.messages, std::vector<std::string>{"B"});
 }
 
 TEST_F(AcceptorTest, ClientArrivingWhileCloseIsPendingIsServed) {
