@@ -1,7 +1,9 @@
 // The stream and TPKT layers over a socket pair, driven by the real loop.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -287,12 +289,16 @@ struct WriteFailure {
   std::string log_start;
   std::string log_end;
   std::string status;
-  unsigned min_ms;  // the whole wait for buffer space is spent first
+  unsigned min_ms;      // the whole wait for buffer space is spent first
+  bool signal = false;  // a signal interrupts the wait after 200 ms
 };
 
 std::string RowName(WriteFailure const& w) {
+  if (w.signal) return "SignalDuringTheWait";
   return w.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
 }
+
+void NoAction(int) {}
 // Printed into the test's name as CTest lists it: the same in every build.
 void PrintTo(WriteFailure const& w, std::ostream* os) {
   *os << RowName(w);
@@ -308,9 +314,17 @@ TEST_P(WriteFailureTest, EndsTheConnection) {
     peer.close();
   Capture err(std::cerr);
   Packet p = payload(w.body);
+  struct sigaction alarm = {}, old = {};
+  alarm.sa_handler = NoAction;  // without SA_RESTART: the poll fails with EINTR
+  itimerval once = {{0, 0}, {0, 200000}};
+  if (w.signal) {
+    ASSERT_EQ(sigaction(SIGALRM, &alarm, &old), 0);
+    ASSERT_EQ(setitimer(ITIMER_REAL, &once, nullptr), 0);
+  }
   uint32_t start = Mux::milliseconds();
   ep.message(p);
   uint32_t spent = Mux::milliseconds() - start;
+  if (w.signal) sigaction(SIGALRM, &old, nullptr);
   EXPECT_GE(spent, w.min_ms);
   EXPECT_LT(spent, 5000u);
   std::string const text = err.text();
@@ -338,7 +352,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  990},
                     WriteFailure{"peer closed", false, 10,
                                  "SockStream[test]: write error, sendbuf=", ", error=Broken pipe\n",
-                                 "write error: Broken pipe", 0}),
+                                 "write error: Broken pipe", 0},
+                    WriteFailure{"signal during the wait", true, 60000,
+                                 "SockStream[test]: write timeout, sendbuf=", "\n", "write timeout",
+                                 990, true}),
     [](testing::TestParamInfo<WriteFailure> const& info) { return RowName(info.param); });
 
 TEST_F(StackTest, PeerThatClosesEndsTheConnection) {
