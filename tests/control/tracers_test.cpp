@@ -30,7 +30,8 @@ std::vector<u8> frame(std::vector<u8> const& body, int length = -1) {
 
 class Client {
  public:
-  explicit Client(unsigned short port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit Client(unsigned short port, int rcvbuf = 0) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    if (rcvbuf) setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     INet4::Addr to(INADDR_LOOPBACK, port);
     connected = connect(fd_.get(), to.get(), INet4::Addr::length()) == 0;
     INet4::Addr me;
@@ -79,11 +80,12 @@ class Recorder : public TPKTTracer::Listener {
   void OnTPKTMessage(void const* data, unsigned int len) override {
     u8 const* b = static_cast<u8 const*>(data);
     bodies.push_back(hex(std::vector<u8>(b, b + len)));
-    if (tracer && reply) tracer->Send("R", 1);
+    if (tracer && reply) tracer->Send(reply_text.data(), unsigned(reply_text.size()));
   }
   std::vector<std::string> bodies;
   TPKTTracer* tracer = nullptr;
   bool reply = false;
+  std::string reply_text = "R";
 };
 
 // A tracer listening on a free port, its recording listener, and clients
@@ -171,6 +173,22 @@ TEST_F(TracerTest, FrameSplitAcrossReads) {
   }
   EXPECT_TRUE(loop.run_until([&] { return rec.bodies.size() == 1; }));
   EXPECT_EQ(rec.bodies[0], "09 08 07");
+}
+
+// Replies the sender does not read fill the socket: the one that cannot
+// go whole closes the connection, and no later frame is read from it.
+TEST_F(TracerTest, ShortReplyDuringDeliveryClosesTheSender) {
+  Client c(port, 1024);
+  ASSERT_TRUE(c.connected);
+  ASSERT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 1; }));
+  rec.reply = true;
+  rec.reply_text.assign(65531, 'r');
+  std::vector<u8> frames;
+  for (int i = 0; i < 100; ++i)
+    for (u8 x : frame({1})) frames.push_back(x);
+  c.send(frames);
+  ASSERT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
+  EXPECT_LT(rec.bodies.size(), 100u);
 }
 
 TEST_F(TracerTest, ReplyDuringDeliveryReachesOnlyTheSender) {
