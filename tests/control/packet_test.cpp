@@ -27,6 +27,9 @@ TEST_F(PacketTest, HandleIsOneWordAndEmptyUntilReserved) {
   EXPECT_EQ(p.tailroom(), 0u);
   EXPECT_EQ(p.data(), nullptr);
   EXPECT_EQ(p.text(), "(null)");
+  std::ostringstream info;
+  PacketInfo(p).put(info);
+  EXPECT_EQ(info.str(), "(null)\n");
   std::ostringstream out;
   EXPECT_FALSE(p.dump(out));
   EXPECT_FALSE(p.dump_context(out));
