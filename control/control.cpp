@@ -207,7 +207,7 @@ AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) {
 AcceptorNet::~AcceptorNet() {}
 
 unsigned short AcceptorNet::GetBoundPort() const {
-  if (!listenSocket_) return 0;
+  // Without a listening socket the query fails too.
   sockaddr_in a;
   socklen_t len = sizeof a;
   if (::getsockname(listenSocket_.get(), reinterpret_cast<sockaddr*>(&a), &len) < 0) return 0;

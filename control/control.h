@@ -137,7 +137,7 @@ class AcceptorNet : public ServiceNet {
   // stream layer has read that yet.
   bool LiveConnectionEnded() const;
 
-  unsigned short port_ = 0;
+  unsigned short port_;  // every constructor sets it
   Fd listenSocket_;
   Timer bindTimer_;
   Event listenEvent_;

@@ -154,11 +154,10 @@ void StrmProtocol::message(Packet& p) {
     if (error == EINTR) continue;
     if (error == EAGAIN || error == EWOULDBLOCK) {
       u32 spent = Mux::milliseconds() - start;
-      int r = 0;
       if (spent < write_timeout_ms) {
         pollfd pfd = {fd_.get(), POLLOUT, 0};
         multiplexer.resetWD();
-        r = poll(&pfd, 1, int(write_timeout_ms - spent));
+        int r = poll(&pfd, 1, int(write_timeout_ms - spent));
         int poll_error = errno;
         multiplexer.resetWD();
         if (r == 1 || (r < 0 && poll_error == EINTR)) continue;

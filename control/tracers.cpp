@@ -88,7 +88,6 @@ void expect_header(C& c) {
 template <class Owner, class Conn>
 TPKTServer<Owner, Conn>::~TPKTServer() {
   for (Conn* c : connections_) delete c;
-  connections_.clear();
   event_.Release();
 }
 

@@ -5,6 +5,7 @@
 #define VELMARD_TESTS_CONTROL_CTRL_TESTKIT_H
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -20,7 +21,9 @@
 #include "core/fd.h"
 #include "core/inet.h"
 #include "core/multiplexer.h"
+#include "core/profile.h"
 #include "core/timer.h"
+#include "tests/stream_capture.h"
 
 namespace ctrltest {
 
@@ -170,6 +173,51 @@ inline bool SeesEof(int fd, int limitMs = 10000) {
     if (r == 0) return true;
     if (r < 0 && errno != EAGAIN && errno != EINTR) return true;
   }
+}
+
+// Tests on the frozen clock, driving the loop one pass at a time.
+class FrozenLoop : public ::testing::Test {
+ protected:
+  void SetUp() override { Mux::timevalset(Mux::g_tv_time, uint64_t(1700000000) * 1000); }
+  void TearDown() override { Mux::g_tv_time = Mux::timeval(); }
+  // Passes of the loop until `done` holds (5 s at most); then the wait to
+  // the next timer (-1: none). A guard timer that never falls due bounds
+  // each poll; `done` counts it among the loop's timers.
+  static int PassUntil(std::function<bool()> done) {
+    struct Stop {
+      void Check() {
+        if (done() || std::chrono::steady_clock::now() > end) multiplexer.terminate();
+      }
+      void Never() {}
+      std::function<bool()> done;
+      std::chrono::steady_clock::time_point end;
+      Dpc check;
+      Timer guard;
+    } stop;
+    stop.done = std::move(done);
+    stop.end = After(5000);
+    stop.check.Bind(&stop, &Stop::Check);
+    stop.check.Activate();
+    stop.guard.set(5000, &Stop::Never, &stop);
+    Capture loopLine(std::clog);
+    multiplexer.run(false, true);
+    stop.check.Deactivate();
+    stop.guard.reset();
+    return multiplexer.timers_schedule();
+  }
+  static void Advance(int ms) {
+    Mux::timeval d;
+    Mux::make_from_msec(d, unsigned(ms));
+    Mux::timevaladd(Mux::g_tv_time, d);
+    multiplexer.timers_schedule();
+  }
+};
+
+// The calls a profiling point has measured so far.
+inline uint32_t Measured(std::string const& name) {
+  for (Profile::Point* p = Profile::mRoot; p; p = p->next)
+    if (p->name == name) return p->measure.counter;
+  return 0;
 }
 
 inline std::string Hex(std::vector<unsigned char> const& v) {

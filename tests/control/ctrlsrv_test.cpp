@@ -14,6 +14,7 @@
 #include "control/ctrl_testkit.h"
 #include "control/ctrlsrv.h"
 #include "control/lgcp_testkit.h"
+#include "tests/stream_capture.h"
 
 using namespace ctrltest;
 using lgcptest::Seen;
@@ -40,7 +41,10 @@ struct FakeService : CtrlSrv::Service {
   explicit FakeService(Behaviour b = nullptr) : behaviour(std::move(b)) {}
 
   void OnConnect() override { log->push_back(name + ".connect"); }
-  void OnDisconnect() override { log->push_back(name + ".disconnect"); }
+  void OnDisconnect() override {
+    log->push_back(name + ".disconnect");
+    if (signalOnDisconnect) SendSignal(lgcptest::AbortSignal(1));
+  }
   bool OnCommand(LGCP::Command const& cmd) override {
     ++commands;
     lastCommand = cmd.currentSelection();
@@ -56,6 +60,7 @@ struct FakeService : CtrlSrv::Service {
   int lastCommand = -1;
   std::vector<int> signals;
   unsigned token = 0;
+  bool signalOnDisconnect = false;
 };
 
 // Behaviours of the dispatch table.
@@ -163,6 +168,18 @@ struct DispatchCase {
   bool softwareError;
 };
 
+// The row's name, as in the test's own: the printed parameter is part of
+// the test's name as CTest lists it, so it must not vary between builds.
+std::string RowName(DispatchCase const& c) {
+  std::string n = c.name;
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
+void PrintTo(DispatchCase const& c, std::ostream* os) {
+  *os << RowName(c);
+}
+
 class Dispatch : public ServerTest, public ::testing::WithParamInterface<DispatchCase> {};
 
 TEST_P(Dispatch, AnswersAsTheRulesSay) {
@@ -207,12 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {Err("7", "5", kUnexpectedMsgType)},
                      false},
         DispatchCase{"no services", {}, {}, {Err("7", "5", kUnexpectedMsgType)}, false}),
-    [](auto const& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    [](auto const& info) { return RowName(info.param); });
 
 TEST_F(ServerTest, ContextOfTheCommandIsEchoed) {
   Add(Accept);
@@ -350,21 +362,30 @@ TEST_F(ServerTest, ConnectAndDisconnectReachServicesInBindOrder) {
   std::vector<std::string>& log = events;
   Add(nullptr, "a").log = &log;
   Add(nullptr, "b").log = &log;
+  owned[0]->signalOnDisconnect = true;
   TcpPair second;
+  EXPECT_EQ(multiplexer.timers_count(), 1u) << "the statistics timer runs while connected";
+  Capture err(std::cerr);
   server.Deactivate();
+  EXPECT_EQ(multiplexer.timers_count(), 0u);
   EXPECT_EQ(log, (std::vector<std::string>{"a.disconnect", "b.disconnect"}));
   EXPECT_EQ(server.GetTransport(), nullptr);
+  // The endpoint is stopped before the services hear of it: what they
+  // send then no longer reaches the controller.
+  EXPECT_EQ(err.Take(), "Control::Service::Send() ignore Send request in Idle state.\n");
+  std::vector<unsigned char> body;
+  EXPECT_FALSE(ReadFrame(pair->peer.get(), body));
   EXPECT_TRUE(SeesEof(pair->peer.get()));
+  owned[0]->signalOnDisconnect = false;
 
   log.clear();
   endpoint = new TestEndpoint;
   server.Activate(endpoint);
-  testing::internal::CaptureStderr();
+  Capture clog(std::clog);
   endpoint->Connected(second.daemon, second.peerAddr);
   second.daemon.close();
-  std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(log, (std::vector<std::string>{"a.connect", "b.connect"}));
-  EXPECT_EQ(err, "ctrl [" + second.peerAddr.GetString() + "]: controller connect.\n");
+  EXPECT_EQ(clog.Take(), "ctrl [" + second.peerAddr.GetString() + "]: controller connect.\n");
 }
 
 TEST_F(ServerTest, HeaderAndConnectionState) {

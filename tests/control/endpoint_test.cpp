@@ -1,4 +1,5 @@
 // Control endpoints against real loopback sockets, driven by the real loop.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -20,6 +21,27 @@
 using namespace ctrltest;
 
 namespace {
+
+// Every test of this binary ends with as many descriptors open as it began
+// with: a socket, probe or listener left behind would be one more at every
+// connection of the daemon.
+class DescriptorCheck : public ::testing::EmptyTestEventListener {
+  void OnTestStart(::testing::TestInfo const&) override { before_ = Count(); }
+  void OnTestEnd(::testing::TestInfo const&) override {
+    EXPECT_EQ(Count(), before_) << "descriptors left open";
+  }
+  static int Count() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+      while (::readdir(d)) ++n;
+      ::closedir(d);
+    }
+    return n;
+  }
+  int before_ = 0;
+};
+[[maybe_unused]] bool const descriptorCheck =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new DescriptorCheck), true);
 
 struct RecordingNotify : Control::Notify {
   void OnConnect() override {
@@ -82,10 +104,21 @@ class AcceptorTest : public ::testing::Test {
   LoopRunner loop;
 };
 
+// The peer's "address:port" as the daemon names it.
+std::string PeerName(int client) {
+  INet4::Addr a;
+  socklen_t len = INet4::Addr::length();
+  ::getsockname(client, a.get(), &len);
+  return a.GetString();
+}
+
 TEST_F(AcceptorTest, FramesBothWays) {
+  Capture out(std::cout), err(std::cerr);
   Fd client = ConnectTo(port);
   ASSERT_TRUE(Connected());
   EXPECT_EQ(acceptor->GetState(), Control::Service::State::Connected);
+  EXPECT_EQ(out.Take(), "new connection from " + PeerName(client.get()) + "\n");
+  EXPECT_EQ(err.Take(), "");
 
   // Two frames in one write, then one split byte by byte.
   auto two = Frame({0x41});
@@ -100,10 +133,16 @@ TEST_F(AcceptorTest, FramesBothWays) {
   ASSERT_TRUE(loop.RunUntil([&] { return notify.messages.size() >= 3; }));
   EXPECT_EQ(notify.messages, (std::vector<std::string>{"A", "BC", "DEF"}));
 
+  // A payload the length field cannot carry is refused whole.
+  std::string const tooLong(65532, 'x');
+  acceptor->Send(tooLong.data(), int(tooLong.size()));
+  EXPECT_EQ(err.Take(), "Control::Service::Send() message of 65532 bytes too long, dropped.\n");
   acceptor->Send("ABC", 3);
   std::vector<unsigned char> body;
   ASSERT_TRUE(ReadFrame(client.get(), body));
   EXPECT_EQ(Hex(body), "41 42 43");
+  EXPECT_EQ(Measured("Control::Service::Send [1]"), 2u);
+  EXPECT_EQ(Measured("Control::Service::Send [2]"), 1u);
 }
 
 TEST_F(AcceptorTest, AcceptedConnectionGetsKeepAliveAndNoDelay) {
@@ -113,6 +152,22 @@ TEST_F(AcceptorTest, AcceptedConnectionGetsKeepAliveAndNoDelay) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(IntOpt(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
   EXPECT_NE(IntOpt(fd, IPPROTO_TCP, TCP_NODELAY), 0);
+  // The listener queues one client: the kernel gives a listening socket's
+  // backlog in the field of the sacked segments.
+  int listeners = 0;
+  for (int l = 0; l < 4096; ++l) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (IntOpt(l, SOL_SOCKET, SO_ACCEPTCONN) != 1 ||
+        ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ntohs(a.sin_port) != port)
+      continue;
+    tcp_info info{};
+    socklen_t ilen = sizeof info;
+    ASSERT_EQ(::getsockopt(l, IPPROTO_TCP, TCP_INFO, &info, &ilen), 0);
+    EXPECT_EQ(info.tcpi_sacked, 1u);
+    ++listeners;
+  }
+  EXPECT_GT(listeners, 0);
 }
 
 TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
@@ -134,7 +189,8 @@ TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
   std::string log = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(refused);
   EXPECT_TRUE(SeesEof(second.get()));
-  EXPECT_NE(log.find("refuse connection from 127.0.0.1:"), std::string::npos) << log;
+  EXPECT_NE(log.find("refuse connection from " + PeerName(second.get()) + "\n"), std::string::npos)
+      << log;
   EXPECT_NE(log.find("CheckConnectionState CheckConnection\n"), std::string::npos);
   EXPECT_NE(log.find("CheckConnectionState Idle\n"), std::string::npos);
   if (log.find("CheckConnectionState Idle") > log.find("CheckConnectionState CheckConnection") &&
@@ -157,18 +213,17 @@ TEST_F(AcceptorTest, SecondClientIsRefusedAndLiveOneProbed) {
 TEST_F(AcceptorTest, DisconnectReallyClosesAndNextClientIsServed) {
   Fd first = ConnectTo(port);
   ASSERT_TRUE(Connected());
-  testing::internal::CaptureStderr();
+  Capture err(std::cerr);
   acceptor->Disconnect();
   EXPECT_EQ(notify.disconnects, 0);  // reported on the next loop turn
   loop.RunUntil([&] { return notify.disconnects == 1; });
-  std::string log = testing::internal::GetCapturedStderr();
+  std::string log = err.Take();
   EXPECT_EQ(notify.disconnects, 1);
   EXPECT_EQ(acceptor->GetState(), Control::Service::State::Connecting);
   // No duplicate of the dead connection keeps it open.
   EXPECT_TRUE(SeesEof(first.get(), 5000));
   EXPECT_EQ(DaemonSideOf(first.get()), -1);
-  EXPECT_NE(log.find("control connection 127.0.0.1:"), std::string::npos);
-  EXPECT_NE(log.find(" closed.\n"), std::string::npos);
+  EXPECT_EQ(log, "control connection " + PeerName(first.get()) + " closed.\n");
 
   Fd second = ConnectTo(port);
   ASSERT_TRUE(Connected(2));
@@ -178,14 +233,24 @@ TEST_F(AcceptorTest, DisconnectReallyClosesAndNextClientIsServed) {
   EXPECT_EQ(Hex(body), "78");
 }
 
+// A controller that dies in the middle of a frame: the next one starts
+// with a frame of its own.
 TEST_F(AcceptorTest, PeerCloseIsReportedOnce) {
   {
     Fd client = ConnectTo(port);
     ASSERT_TRUE(Connected());
+    unsigned char const half[] = {3, 0, 0, 7, 0x41};
+    ASSERT_TRUE(WriteAll(client.get(), half, sizeof half));
   }
   ASSERT_TRUE(loop.RunUntil([&] { return notify.disconnects == 1; }));
   loop.Turn(3);
   EXPECT_EQ(notify.disconnects, 1);
+  Fd next = ConnectTo(port);
+  ASSERT_TRUE(Connected(2));
+  auto f = Frame({0x42});
+  ASSERT_TRUE(WriteAll(next.get(), f.data(), f.size()));
+  ASSERT_TRUE(loop.RunUntil([&] { return !notify.messages.empty(); }));
+  EXPECT_EQ(notify.messages, std::vector<std::string>{"B"});
 }
 
 TEST_F(AcceptorTest, ClientArrivingWhileCloseIsPendingIsServed) {
@@ -253,19 +318,6 @@ TEST_F(AcceptorTest, SendOutsideConnectedIsDroppedAndCounted) {
   EXPECT_EQ(err.Take(), "");
 }
 
-TEST(Acceptor, BusyPortIsRetriedWithItsLogLine) {
-  unsigned short port = 0;
-  Fd holder = Listen(port);
-  Control::AcceptorNet acceptor(port);
-  testing::internal::CaptureStderr();
-  EXPECT_TRUE(acceptor.Activate());
-  std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(log, "can't bind to socket: \"Address already in use\"  waiting...\n");
-  EXPECT_EQ(acceptor.GetBoundPort(), 0);
-  acceptor.Deactivate();
-  EXPECT_EQ(acceptor.GetState(), Control::Service::State::Idle);
-}
-
 // Runs `body` in a child process where socket(2) fails with EMFILE, and
 // returns its exit status and what it wrote to standard error.
 int WithoutSockets(std::function<int()> body, std::string& err) {
@@ -305,10 +357,13 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
       [] {
         Control::AcceptorNet plain(0);
         Control::AcceptorNetCheckConnection checking(0);
+        Control::ConnectorNet connector("127.0.0.1", 1);
         bool ok1 = plain.Activate();
         bool ok2 = checking.Activate();
+        connector.Activate();  // no retry: it stops
         bool idle = plain.GetState() == Control::Service::State::Idle &&
-                    checking.GetState() == Control::Service::State::Idle;
+                    checking.GetState() == Control::Service::State::Idle &&
+                    connector.GetState() == Control::Service::State::Idle;
         return (ok1 ? 1 : 0) | (ok2 ? 2 : 0) | (idle ? 0 : 4);
       },
       err);
@@ -317,49 +372,78 @@ TEST(Acceptor, ReportsFailureWithoutListeningSocket) {
                       "4: not idle";
   EXPECT_EQ(err,
             "can't create socket:Too many open files\n"
+            "can't create socket:Too many open files\n"
             "can't create socket:Too many open files\n");
 }
 
-TEST(Connector, ConnectsAndRetriesQuickly) {
-  // A port nobody listens on yet: the first attempt fails, a quick retry
-  // 1000 ms later finds the listener.
+// A closed port: seven quick retries, then the long period of a failure the
+// poll reports; once connected nothing waits, and a lost link is retried
+// 10000 ms later.
+TEST_F(FrozenLoop, ConnectorRetryScheduleAndLogLines) {
   unsigned short port = 0;
   { Fd probe = Listen(port); }
+  std::string const addr = "127.0.0.1:" + std::to_string(port);
   RecordingNotify notify;
   Control::ConnectorNet connector("127.0.0.1", port);
   connector.Bind(&notify);
-  LoopRunner loop;
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
+  Capture out(std::cout), err(std::cerr);
   ASSERT_TRUE(connector.Activate());
-  loop.Turn(3);
-  // Re-open the same port.
+  std::vector<int> waits;
+  for (int i = 0; i < 9; ++i) {
+    waits.push_back(PassUntil([] { return multiplexer.timers_count() > 1; }));
+    if (i < 8) Advance(waits.back());
+  }
+  EXPECT_EQ(waits, (std::vector<int>{1000, 1000, 1000, 1000, 1000, 1000, 1000, 15000, 15000}));
+  std::string failures;
+  for (int i = 0; i < 9; ++i) failures += "fail to connect to " + addr + "\n";
+  EXPECT_EQ(err.Take(), failures);
+  EXPECT_EQ(notify.connects, 0);
+
   Fd l(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   int one = 1;
   ::setsockopt(l.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  ASSERT_EQ(::bind(l.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  INet4::Addr at(INADDR_LOOPBACK, port);
+  ASSERT_EQ(::bind(l.get(), at.get(), INet4::Addr::length()), 0);
   ASSERT_EQ(::listen(l.get(), 1), 0);
-  bool up = loop.RunUntil([&] { return notify.connects == 1; }, 5000);
-  std::string err = testing::internal::GetCapturedStderr();
-  std::string out = testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(up) << err;
-  std::string addr = "127.0.0.1:" + std::to_string(port);
-  EXPECT_TRUE(err.find("can't connect to " + addr + " : ") != std::string::npos ||
-              err.find("fail to connect to " + addr) != std::string::npos)
-      << err;
-  EXPECT_NE(out.find("connected to " + addr + ".\n"), std::string::npos) << out;
-
+  Advance(15000);
+  EXPECT_EQ(PassUntil([&] { return notify.connects == 1; }), -1);
+  EXPECT_EQ(notify.connects, 1);
+  EXPECT_EQ(out.Take(), "connected to " + addr + ".\n");
   Fd server(::accept(l.get(), nullptr, nullptr));
   connector.Send("hi", 2);
   std::vector<unsigned char> body;
   ASSERT_TRUE(ReadFrame(server.get(), body));
   EXPECT_EQ(Hex(body), "68 69");
+
+  connector.Disconnect();
+  EXPECT_EQ(PassUntil([&] { return notify.disconnects == 1; }), 10000);
+  EXPECT_EQ(notify.disconnects, 1);
+  EXPECT_EQ(err.Take(), "control connection " + addr + " closed.\n");
   connector.Deactivate();
+  EXPECT_EQ(multiplexer.timers_schedule(), -1);
   EXPECT_TRUE(SeesEof(server.get()));
+}
+
+TEST_F(FrozenLoop, BusyPortIsRetriedEvery5000ms) {
+  unsigned short port = 0;
+  Fd holder = Listen(port);
+  Control::AcceptorNet acceptor(port);
+  Capture err(std::cerr);
+  EXPECT_TRUE(acceptor.Activate());
+  std::string const busy = "can't bind to socket: \"Address already in use\"  waiting...\n";
+  EXPECT_EQ(err.Take(), busy);
+  EXPECT_EQ(acceptor.GetBoundPort(), 0);
+  EXPECT_EQ(multiplexer.timers_schedule(), 5000);
+  Advance(5000);
+  EXPECT_EQ(err.Take(), busy);
+  holder.close();
+  Advance(5000);
+  EXPECT_EQ(err.Take(), "");
+  EXPECT_EQ(acceptor.GetBoundPort(), port);
+  EXPECT_EQ(multiplexer.timers_schedule(), -1);
+  acceptor.Deactivate();
+  EXPECT_EQ(acceptor.GetState(), Control::Service::State::Idle);
+  EXPECT_EQ(acceptor.GetBoundPort(), 0);
 }
 
 TEST(Connector, StoppedWhileCloseIsPendingStaysStopped) {

@@ -1,4 +1,4 @@
-// The controller heartbeat with a short watch, on a real listener and loop.
+// The controller heartbeat on a real listener, driven by the loop.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -10,6 +10,7 @@
 #include "control/ctrlsrv.h"
 #include "control/heartbeat.h"
 #include "control/lgcp_testkit.h"
+#include "tests/stream_capture.h"
 
 using namespace ctrltest;
 
@@ -28,46 +29,47 @@ struct CountingService : CtrlSrv::Service {
   std::vector<int> commands;
 };
 
-class HeartbeatTest : public ::testing::Test {
+// The daemon's own period, on the frozen clock.
+class HeartbeatTest : public FrozenLoop {
  protected:
-  static constexpr unsigned kWatch = 1500;  // ms
+  static constexpr int kWatch = int(HeartBeatCtl::defaultTimeout);
 
   void SetUp() override {
+    FrozenLoop::SetUp();
     server.Bind(&heartbeat);
     server.Bind(&next);
     auto* acceptor = new Control::AcceptorNetCheckConnection(0, false);
     ASSERT_TRUE(server.Activate(acceptor));
     port = acceptor->GetBoundPort();
   }
-  void TearDown() override { server.Deactivate(); }
+  void TearDown() override {
+    server.Deactivate();
+    FrozenLoop::TearDown();
+  }
 
   Fd Controller() {
     Fd c = ConnectTo(port);
     int before = next.connects;
-    testing::internal::CaptureStderr();
-    loop.RunUntil([&] { return next.connects > before; });
-    testing::internal::GetCapturedStderr();
+    Capture connectLine(std::clog);
+    PassUntil([&] { return next.connects > before; });
     return c;
   }
   lgcptest::Seen Ask(Fd const& c, LGCP::Message const& m) {
     auto f = Frame(lgcptest::Encode(m));
     WriteAll(c.get(), f.data(), f.size());
-    std::vector<unsigned char> body;
-    bool got = false;
-    loop.RunUntil([&] {
+    PassUntil([&] {
       pollfd pf{c.get(), POLLIN, 0};
       return ::poll(&pf, 1, 0) == 1;
     });
-    got = ReadFrame(c.get(), body, 5000);
-    EXPECT_TRUE(got);
+    std::vector<unsigned char> body;
+    EXPECT_TRUE(ReadFrame(c.get(), body, 5000));
     return lgcptest::Parse(body);
   }
 
   CtrlSrv::Server server;
-  HeartBeatCtl heartbeat{kWatch};
+  HeartBeatCtl heartbeat;
   CountingService next;
   unsigned short port = 0;
-  LoopRunner loop;
 };
 
 TEST_F(HeartbeatTest, PingIsAnsweredHereAndGoesNoFurther) {
@@ -88,16 +90,14 @@ TEST_F(HeartbeatTest, PingIsAnsweredHereAndGoesNoFurther) {
 TEST_F(HeartbeatTest, SilentControllerIsDropped) {
   Fd c = Controller();
   Ask(c, lgcptest::Ping());
-  testing::internal::CaptureStderr();
-  bool dropped = loop.RunUntil([&] { return next.disconnects == 1; });
-  std::string log = testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(dropped);
-  EXPECT_NE(log.find("heartbeat timeout!!!\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("heartbeat timeout!!!"), log.rfind("heartbeat timeout!!!"));
+  Capture log(std::clog);
+  Advance(kWatch - 1);
+  EXPECT_EQ(log.Take(), "");
+  Advance(1);
+  EXPECT_EQ(log.Take(), "heartbeat timeout!!!\n");
+  EXPECT_EQ(next.disconnects, 1);
   EXPECT_TRUE(SeesEof(c.get()));
   EXPECT_FALSE(heartbeat.Watching());
-  loop.Turn(3);
-  EXPECT_EQ(next.disconnects, 1);
 
   // The next controller starts without a watch until its first command.
   Fd again = Controller();
@@ -111,9 +111,14 @@ TEST_F(HeartbeatTest, EveryCommandRestartsTheWatch) {
   // Commands a sixth of the watch apart, for two whole watches.
   for (int i = 0; i < 12; ++i) {
     EXPECT_TRUE(Ask(c, lgcptest::Command(lgcptest::kQuery, i)).IsSuccess());
-    loop.RunUntil([&] { return false; }, kWatch / 6);
+    Advance(kWatch / 6);
   }
-  EXPECT_EQ(next.disconnects, 0);
+  Capture log(std::clog);
+  Advance(kWatch - kWatch / 6 - 1);
+  EXPECT_EQ(log.Take(), "");
+  Advance(1);
+  EXPECT_EQ(log.Take(), "heartbeat timeout!!!\n");
+  EXPECT_EQ(next.disconnects, 1);
 }
 
 TEST_F(HeartbeatTest, DisconnectCancelsTheWatch) {
@@ -122,7 +127,7 @@ TEST_F(HeartbeatTest, DisconnectCancelsTheWatch) {
     Ask(c, lgcptest::Ping());
     EXPECT_TRUE(heartbeat.Watching());
   }
-  loop.RunUntil([&] { return next.disconnects == 1; });
+  PassUntil([&] { return next.disconnects == 1; });
   EXPECT_FALSE(heartbeat.Watching());
 }
 

@@ -23,7 +23,13 @@ TEST_F(PacketTest, HandleIsOneWordAndEmptyUntilReserved) {
   Packet p;
   EXPECT_TRUE(p.is_null());
   EXPECT_EQ(p.length(), 0u);
+  EXPECT_EQ(p.headroom(), 0u);
+  EXPECT_EQ(p.tailroom(), 0u);
+  EXPECT_EQ(p.data(), nullptr);
   EXPECT_EQ(p.text(), "(null)");
+  std::ostringstream info;
+  PacketInfo(p).put(info);
+  EXPECT_EQ(info.str(), "(null)\n");
   std::ostringstream out;
   EXPECT_FALSE(p.dump(out));
   EXPECT_FALSE(p.dump_context(out));
@@ -172,6 +178,9 @@ TEST_F(PacketTest, TextAndDumps) {
   std::ostringstream c;
   EXPECT_TRUE(p.dump_context(c));
   EXPECT_EQ(c.str(), "dump: 1 ab");
+  std::ostringstream info;
+  PacketInfo(p).put(info);
+  EXPECT_EQ(info.str(), "head=3, data=2, tail=65531\ndump:\n 1 ab\n");
 
   Packet e;
   e.reserve_head(0);
@@ -188,6 +197,8 @@ TEST_F(PacketTest, TextAndDumps) {
   EXPECT_EQ(bad.text(), "(bad)");
   std::ostringstream bc;
   EXPECT_FALSE(bad.dump_context(bc));
+  PacketInfo(bad).put(bc);
+  EXPECT_EQ(bc.str(), "head=3, data=-1, tail=65534\ncan't dump packet: wrong pointers\n");
   r->data = data;
 }
 

@@ -196,6 +196,12 @@ TEST_F(ProtocolTest, ListOwnsItsLayers) {
     EXPECT_EQ(f.layers(), 2u);
     EXPECT_EQ(a->upper(), c);
     EXPECT_EQ(c->lower(), a);
+    // A layer added to another list leaves its own first.
+    ProbeFamily g(&trace);
+    g.add_protocol_head(c);
+    EXPECT_EQ(f.layers(), 1u);
+    EXPECT_EQ(a->upper(), nullptr);
+    EXPECT_EQ(c->family(), &g);
   }
   EXPECT_EQ(destroyed, 3);
 }

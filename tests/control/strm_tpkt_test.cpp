@@ -1,7 +1,9 @@
 // The stream and TPKT layers over a socket pair, driven by the real loop.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/ctrl_testkit.h"
 #include "control/protocol.h"
 #include "control/strm.h"
 #include "control/tpkt.h"
@@ -193,6 +196,7 @@ TEST_F(StackTest, OneReadPerReadableEvent) {
   ASSERT_EQ(ep.bodies.size(), 2u);
   EXPECT_EQ(ep.bodies[1], "01 02");
   EXPECT_FALSE(tpkt->frame_pending());
+  EXPECT_EQ(strm->read_measure().counter, 2u);
 }
 
 TEST_F(StackTest, LargestFrameArrivesWhole) {
@@ -243,6 +247,8 @@ TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
   Capture log(std::clog);
   Packet big = payload(65532);
   ep.message(big);
+  EXPECT_EQ(ctrltest::Measured("Tpkt_protocol::message"), 1u)
+      << "a refused message is measured too";
   EXPECT_EQ(log.lines(),
             "(no name) TPKT message too big, length = 65532 max = 65531, "
             "dropped.\n");
@@ -252,6 +258,7 @@ TEST_F(StackTest, SendOfLargestBodyAndRefusalOfALargerOne) {
 
   Packet max = payload(65531, 5);
   std::vector<u8> got = send_and_read(max, 65535);
+  EXPECT_EQ(ctrltest::Measured("Tpkt_protocol::message"), 2u);
   ASSERT_EQ(got.size(), 65535u);
   EXPECT_EQ(hex({got[0], got[1], got[2], got[3]}), "03 00 FF FF");
   EXPECT_EQ(got[4], 5);
@@ -267,6 +274,7 @@ TEST_F(StackTest, WriteMeetingAFullBufferCompletesInOrder) {
   bool in_order = true;
   for (unsigned i = 0; i < 60000; ++i) in_order &= got[4 + i] == u8(1 + i);
   EXPECT_TRUE(in_order);
+  EXPECT_EQ(strm->write_measure().counter, 1u) << "one whole packet, one measure";
   EXPECT_EQ(strm->failed_writes(), 0u);
   EXPECT_TRUE(ep.statuses.empty());
 }
@@ -281,8 +289,20 @@ struct WriteFailure {
   std::string log_start;
   std::string log_end;
   std::string status;
-  unsigned min_ms;  // the whole wait for buffer space is spent first
+  unsigned min_ms;      // the whole wait for buffer space is spent first
+  bool signal = false;  // a signal interrupts the wait after 200 ms
 };
+
+std::string RowName(WriteFailure const& w) {
+  if (w.signal) return "SignalDuringTheWait";
+  return w.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
+}
+
+void NoAction(int) {}
+// Printed into the test's name as CTest lists it: the same in every build.
+void PrintTo(WriteFailure const& w, std::ostream* os) {
+  *os << RowName(w);
+}
 
 class WriteFailureTest : public StackTest, public testing::WithParamInterface<WriteFailure> {};
 
@@ -294,9 +314,17 @@ TEST_P(WriteFailureTest, EndsTheConnection) {
     peer.close();
   Capture err(std::cerr);
   Packet p = payload(w.body);
+  struct sigaction alarm = {}, old = {};
+  alarm.sa_handler = NoAction;  // without SA_RESTART: the poll fails with EINTR
+  itimerval once = {{0, 0}, {0, 200000}};
+  if (w.signal) {
+    ASSERT_EQ(sigaction(SIGALRM, &alarm, &old), 0);
+    ASSERT_EQ(setitimer(ITIMER_REAL, &once, nullptr), 0);
+  }
   uint32_t start = Mux::milliseconds();
   ep.message(p);
   uint32_t spent = Mux::milliseconds() - start;
+  if (w.signal) sigaction(SIGALRM, &old, nullptr);
   EXPECT_GE(spent, w.min_ms);
   EXPECT_LT(spent, 5000u);
   std::string const text = err.text();
@@ -309,6 +337,7 @@ TEST_P(WriteFailureTest, EndsTheConnection) {
   EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line";
   EXPECT_EQ(text.find(", error=") == std::string::npos, w.peer_stops_reading);
   EXPECT_EQ(strm->failed_writes(), 1u);
+  EXPECT_EQ(strm->write_measure().counter, 1u);
   EXPECT_FALSE(strm->attached());
   ASSERT_EQ(ep.statuses.size(), 1u);
   EXPECT_EQ(ep.statuses[0], w.status);
@@ -323,10 +352,11 @@ INSTANTIATE_TEST_SUITE_P(
                                  990},
                     WriteFailure{"peer closed", false, 10,
                                  "SockStream[test]: write error, sendbuf=", ", error=Broken pipe\n",
-                                 "write error: Broken pipe", 0}),
-    [](testing::TestParamInfo<WriteFailure> const& info) {
-      return info.param.peer_stops_reading ? "PeerStopsReading" : "PeerClosed";
-    });
+                                 "write error: Broken pipe", 0},
+                    WriteFailure{"signal during the wait", true, 60000,
+                                 "SockStream[test]: write timeout, sendbuf=", "\n", "write timeout",
+                                 990, true}),
+    [](testing::TestParamInfo<WriteFailure> const& info) { return RowName(info.param); });
 
 TEST_F(StackTest, PeerThatClosesEndsTheConnection) {
   EXPECT_EQ(ep.activated, 0) << "the activation climb ends at the TPKT layer";

@@ -30,7 +30,8 @@ std::vector<u8> frame(std::vector<u8> const& body, int length = -1) {
 
 class Client {
  public:
-  explicit Client(unsigned short port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit Client(unsigned short port, int rcvbuf = 0) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    if (rcvbuf) setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     INet4::Addr to(INADDR_LOOPBACK, port);
     connected = connect(fd_.get(), to.get(), INet4::Addr::length()) == 0;
     INet4::Addr me;
@@ -40,6 +41,12 @@ class Client {
   }
   void send(std::vector<u8> const& bytes) {
     ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  // Closes with a reset: the server's socket hangs up.
+  void reset() {
+    linger l = {1, 0};
+    setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    fd_.close();
   }
   // Bytes readable at once (after at most `wait_ms` for the first ones).
   std::vector<u8> read(int wait_ms = 2000) {
@@ -73,11 +80,12 @@ class Recorder : public TPKTTracer::Listener {
   void OnTPKTMessage(void const* data, unsigned int len) override {
     u8 const* b = static_cast<u8 const*>(data);
     bodies.push_back(hex(std::vector<u8>(b, b + len)));
-    if (tracer && reply) tracer->Send("R", 1);
+    if (tracer && reply) tracer->Send(reply_text.data(), unsigned(reply_text.size()));
   }
   std::vector<std::string> bodies;
   TPKTTracer* tracer = nullptr;
   bool reply = false;
+  std::string reply_text = "R";
 };
 
 // A tracer listening on a free port, its recording listener, and clients
@@ -115,6 +123,7 @@ TEST_F(TracerTest, FramesAreDeliveredAndMalformedOnesCloseTheConnection) {
     std::vector<u8> input;
     std::vector<std::string> bodies;
     bool closes;
+    bool reset = false;  // the client resets the connection after its input
   } rows[] = {
       {"two frames",
        [] {
@@ -133,15 +142,17 @@ TEST_F(TracerTest, FramesAreDeliveredAndMalformedOnesCloseTheConnection) {
       {"bad reserved", {3, 1, 0, 5, 0}, {}, true},
       {"bad version", {4, 0, 0, 5, 0}, {}, true},
       {"length below 4", frame({}, 3), {}, true},
+      {"hang-up before the frame is read", frame({1}), {}, true, true},
   };
   for (auto const& r : rows) {
     SCOPED_TRACE(r.name);
     rec.bodies.clear();
     auto c = join();
     c->send(r.input);
+    if (r.reset) c->reset();
     if (r.closes) {
       EXPECT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
-      EXPECT_TRUE(c->closed());
+      EXPECT_TRUE(r.reset || c->closed());
     } else {
       EXPECT_TRUE(loop.run_until([&] { return rec.bodies.size() >= r.bodies.size(); }, 2000));
       EXPECT_FALSE(loop.run_until([&] { return rec.bodies.size() > r.bodies.size(); }, 20));
@@ -162,6 +173,22 @@ TEST_F(TracerTest, FrameSplitAcrossReads) {
   }
   EXPECT_TRUE(loop.run_until([&] { return rec.bodies.size() == 1; }));
   EXPECT_EQ(rec.bodies[0], "09 08 07");
+}
+
+// Replies the sender does not read fill the socket: the one that cannot
+// go whole closes the connection, and no later frame is read from it.
+TEST_F(TracerTest, ShortReplyDuringDeliveryClosesTheSender) {
+  Client c(port, 1024);
+  ASSERT_TRUE(c.connected);
+  ASSERT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 1; }));
+  rec.reply = true;
+  rec.reply_text.assign(65531, 'r');
+  std::vector<u8> frames;
+  for (int i = 0; i < 100; ++i)
+    for (u8 x : frame({1})) frames.push_back(x);
+  c.send(frames);
+  ASSERT_TRUE(loop.run_until([&] { return tracer.ConnectionCount() == 0; }));
+  EXPECT_LT(rec.bodies.size(), 100u);
 }
 
 TEST_F(TracerTest, ReplyDuringDeliveryReachesOnlyTheSender) {
@@ -187,7 +214,10 @@ class P2PRecorder : public TPKTTracerP2P::Listener {
  public:
   void OnTPKTConnected(INet4::Addr const& peer, int fd) override {
     events.push_back("connected " + peer.GetString());
-    EXPECT_GE(fd, 0);
+    INet4::Addr other;  // the descriptor handed over is that peer's connection
+    socklen_t len = INet4::Addr::length();
+    EXPECT_EQ(getpeername(fd, other.get(), &len), 0);
+    EXPECT_EQ(other.GetString(), peer.GetString());
   }
   void OnTPKTClosed(INet4::Addr const& peer) override {
     events.push_back("closed " + peer.GetString());
@@ -208,6 +238,7 @@ TEST_F(P2PTest, PeersAreAddressedByAddressAndPort) {
   auto a = join();
   auto b = join();
   std::string pa = a->local.GetString(), pb = b->local.GetString();
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"connected " + pa, "connected " + pb}));
   EXPECT_TRUE(tracer.IsConnected(a->local));
   EXPECT_EQ(tracer.Send(b->local, "hi", 2), 6);
   EXPECT_EQ(hex(b->read()), "03 00 00 06 68 69");
@@ -222,10 +253,13 @@ TEST_F(P2PTest, PeersAreAddressedByAddressAndPort) {
   EXPECT_TRUE(b->closed());
   EXPECT_EQ(tracer.Close(b->local), -EFAULT);
   EXPECT_EQ(tracer.Send(b->local, "x", 1), -EFAULT);
-  EXPECT_EQ(tracer.Send(a->local, std::string(65532, 'x').data(), 65532), -EMSGSIZE);
   EXPECT_EQ(rec.events[3], "closed " + pb);
   EXPECT_NE(log.text().find("TPKT peer-to-peer connection open from " + pa), std::string::npos);
   EXPECT_NE(log.text().find("TPKT peer-to-peer connection close for " + pb), std::string::npos);
+  log.clear();
+  EXPECT_EQ(tracer.Send(a->local, std::string(65532, 'x').data(), 65532), -EMSGSIZE);
+  EXPECT_EQ(log.text(), "TPKT peer-to-peer message too big for " + pa +
+                            ", length = 65532 max = 65531, dropped.\n");
 }
 
 TEST_F(P2PTest, OversizedBodyAndListenerCloseInsideDelivery) {

@@ -161,10 +161,22 @@ TEST(PacketDeath, CheckFailures) {
   expect_reports(rows, std::size(rows));
 }
 
+// A layer that answers its initialisation with no status at all.
+struct NoStatus : Protocol {
+  Protocol_status local_initialize() override { return Protocol_status(); }
+};
+
 TEST(PacketDeath, SmartPointerAssertions) {
   Row const rows[] = {
       {"null packet handle", [] { Packet()->count = 1; }, ""},
       {"null status", [] { Protocol().on_deactivate(Protocol_status()); }, ""},
+      {"null status from the layer below",
+       [] {
+         ProtocolsList stack;
+         stack.add_protocol_tail(new NoStatus);
+         stack.add_protocol_tail(new Protocol)->initialize();
+       },
+       ""},
   };
   for (Row const& r : rows) {
     SCOPED_TRACE(r.name);
