@@ -175,6 +175,9 @@ TEST_F(ChildWaitTest, TwoRegistrationsForOnePidOnlyTheFirstIsCalled) {
   EXPECT_EQ(1, first.calls);
   EXPECT_EQ(0, second.calls);
   EXPECT_TRUE(second.wait.listed());
+  // The end of the watcher takes every registration off its list.
+  ChildWait::Cleanup();
+  EXPECT_FALSE(second.wait.listed());
 }
 
 TEST_F(ChildWaitTest, HandlerMayDestroyItsOwnRegistration) {
