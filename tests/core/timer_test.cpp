@@ -358,6 +358,9 @@ TEST(MuxTime, PeriodTimer) {
   t.period = 0;
   Mux::timevalset(now, 99999);
   EXPECT_FALSE(t.is_expired(now));
+  Mux::timeval_timer fresh;  // no period: never expires
+  fresh.init_now(start);
+  EXPECT_FALSE(fresh.is_expired(now));
 }
 
 TEST_F(TimerTest, BaseClassMembersBindWithADerivedObject) {
