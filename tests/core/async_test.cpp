@@ -116,8 +116,6 @@ class CopyTest : public LoopTest {
 // between waiting for the source and for the destination.
 TEST_F(CopyTest, PipeToSocketExactBytes) {
   std::string data = Pattern(60000);
-  ASSERT_EQ(ssize_t(data.size()), write(src[1], data.data(), data.size()));
-  Close(src[1]);
   int small = 4096;
   setsockopt(dst[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   setsockopt(dst[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -130,6 +128,9 @@ TEST_F(CopyTest, PipeToSocketExactBytes) {
   EXPECT_EQ(ASync::Copy::Status::NotStarted, copy.status());
   StartPipeToSocket();
   EXPECT_EQ(ASync::Copy::Status::Running, copy.status());
+  // The source had nothing yet: the copy waits for it to become readable.
+  ASSERT_EQ(ssize_t(data.size()), write(src[1], data.data(), data.size()));
+  Close(src[1]);
   RunLoop();
   EXPECT_FALSE(timedOut);
   ExpectEnd(ASync::Copy::Status::Done);
