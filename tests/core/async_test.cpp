@@ -103,6 +103,7 @@ class CopyTest : public LoopTest {
     char buf[1500];
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) received.append(buf, size_t(n));
+    if (received.size() == closeSourceAt) Close(src[1]);
   }
 
   int src[2] = {-1, -1};
@@ -110,6 +111,7 @@ class CopyTest : public LoopTest {
   ASync::Copy copy;
   std::vector<ASync::Copy::Status::Type> statuses;
   std::string received;
+  size_t closeSourceAt = 0;  // bytes received; 0: never
 };
 
 // A pipe into a socket whose send buffer is small: the copy alternates
@@ -128,9 +130,10 @@ TEST_F(CopyTest, PipeToSocketExactBytes) {
   EXPECT_EQ(ASync::Copy::Status::NotStarted, copy.status());
   StartPipeToSocket();
   EXPECT_EQ(ASync::Copy::Status::Running, copy.status());
-  // The source had nothing yet: the copy waits for it to become readable.
+  // The source had nothing yet: the copy waits for it to become readable,
+  // and learns its end only once everything has arrived.
   ASSERT_EQ(ssize_t(data.size()), write(src[1], data.data(), data.size()));
-  Close(src[1]);
+  closeSourceAt = data.size();
   RunLoop();
   EXPECT_FALSE(timedOut);
   ExpectEnd(ASync::Copy::Status::Done);
