@@ -230,22 +230,19 @@ void Connect::UnBind() {
   Bind(nullptr);
 }
 
+// Every way out completes or schedules the event, so the event of an
+// earlier start needs no release here.
 void Connect::Start(std::string const& address, unsigned timeout) {
-  mEvent.Release();
   mTimer.reset();
   mSocket.close();
   mStatus = Status::InProgress;
 
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (s < 0) {
     Complete(Status::Failed);
     return;
   }
   mSocket.reset(s);
-  if (!mSocket.NonBlock()) {
-    Complete(Status::Failed);
-    return;
-  }
   // Text that is no address must not turn into a connect to 0.0.0.0.
   INet4::Addr addr;
   if (!addr.Assign(address.c_str())) {

@@ -195,7 +195,8 @@ enum ParseState {
 
 }  // namespace
 
-// Byte-by-byte parser. Only spaces are trimmed around names and values;
+// Byte-by-byte parser; the key and value are started afresh by the byte
+// that begins them. Only spaces are trimmed around names and values;
 // tabs are kept, ';' starts no comment, and a '#' inside a value only starts
 // a comment when a space comes before it, so "a#b" stays a value.
 void File::Parse(std::istream& in) {
@@ -216,7 +217,6 @@ void File::Parse(std::istream& in) {
   };
   auto store = [&] {
     current->NewSubKey(key, value, line);
-    key.clear();
     state = LineStart;
   };
 
@@ -277,11 +277,9 @@ void File::Parse(std::istream& in) {
         else if (c == '=') {
           value.clear();
           state = BeforeValue;
-        } else if (c == '\n') {
-          key.clear();
-          pending = 0;
+        } else if (c == '\n')
           state = LineStart;
-        } else
+        else
           take(key, c);
         break;
 
@@ -302,10 +300,9 @@ void File::Parse(std::istream& in) {
       case Value:
         if (c == ' ')
           ++pending;
-        else if (c == '#' && pending > 0) {
+        else if (c == '#' && pending > 0)
           comment = true;
-          pending = 0;
-        } else if (c == '\n')
+        else if (c == '\n')
           store();
         else
           take(value, c);

@@ -103,6 +103,7 @@ class CopyTest : public LoopTest {
     char buf[1500];
     ssize_t n;
     while ((n = read(fd, buf, sizeof buf)) > 0) received.append(buf, size_t(n));
+    if (received.size() == closeSourceAt) Close(src[1]);
   }
 
   int src[2] = {-1, -1};
@@ -110,14 +111,13 @@ class CopyTest : public LoopTest {
   ASync::Copy copy;
   std::vector<ASync::Copy::Status::Type> statuses;
   std::string received;
+  size_t closeSourceAt = 0;  // bytes received; 0: never
 };
 
 // A pipe into a socket whose send buffer is small: the copy alternates
 // between waiting for the source and for the destination.
 TEST_F(CopyTest, PipeToSocketExactBytes) {
   std::string data = Pattern(60000);
-  ASSERT_EQ(ssize_t(data.size()), write(src[1], data.data(), data.size()));
-  Close(src[1]);
   int small = 4096;
   setsockopt(dst[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   setsockopt(dst[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -130,6 +130,10 @@ TEST_F(CopyTest, PipeToSocketExactBytes) {
   EXPECT_EQ(ASync::Copy::Status::NotStarted, copy.status());
   StartPipeToSocket();
   EXPECT_EQ(ASync::Copy::Status::Running, copy.status());
+  // The source had nothing yet: the copy waits for it to become readable,
+  // and learns its end only once everything has arrived.
+  ASSERT_EQ(ssize_t(data.size()), write(src[1], data.data(), data.size()));
+  closeSourceAt = data.size();
   RunLoop();
   EXPECT_FALSE(timedOut);
   ExpectEnd(ASync::Copy::Status::Done);

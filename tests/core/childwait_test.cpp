@@ -13,6 +13,7 @@
 
 #include "core/ipc.h"
 #include "core/timer.h"
+#include "stream_capture.h"
 
 namespace {
 
@@ -62,9 +63,11 @@ class ChildWaitTest : public ::testing::Test {
     watch.dpc.Bind(&watch, &Watch::OnDpc);
     watch.dpc.Activate();
     watch.timeout.set(5000, &Watch::OnTimeout, &watch);
-    ::testing::internal::CaptureStderr();  // the log stream lines
-    multiplexer.run(false, true);
-    log = ::testing::internal::GetCapturedStderr();
+    {
+      Capture logStream(std::clog);
+      multiplexer.run(false, true);
+      log = logStream.lines();
+    }
     EXPECT_FALSE(watch.timedOut) << log;
   }
 
@@ -120,8 +123,13 @@ TEST_F(ChildWaitTest, HandlerGetsTheRawWaitStatusInTheLoop) {
   EXPECT_TRUE(WIFEXITED(exited.status));
   EXPECT_EQ(7, WEXITSTATUS(exited.status));
   EXPECT_FALSE(exited.wait.listed());
-  EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid) +
-                                        " status=" + std::to_string(exited.status) + "\n"));
+  // Whole lines on the log stream, in the order the children were reaped.
+  auto line = [](pid_t p, int status) {
+    return "terminate child process, pid=" + std::to_string(p) +
+           " status=" + std::to_string(status) + "\n";
+  };
+  std::string one = line(pid, exited.status), other = line(victim, killed.status);
+  EXPECT_TRUE(log == one + other || log == other + one) << log;
   EXPECT_TRUE(WIFSIGNALED(killed.status));
   EXPECT_EQ(SIGKILL, WTERMSIG(killed.status));
 }
@@ -175,6 +183,9 @@ TEST_F(ChildWaitTest, TwoRegistrationsForOnePidOnlyTheFirstIsCalled) {
   EXPECT_EQ(1, first.calls);
   EXPECT_EQ(0, second.calls);
   EXPECT_TRUE(second.wait.listed());
+  // The end of the watcher takes every registration off its list.
+  ChildWait::Cleanup();
+  EXPECT_FALSE(second.wait.listed());
 }
 
 TEST_F(ChildWaitTest, HandlerMayDestroyItsOwnRegistration) {
@@ -226,7 +237,9 @@ TEST_F(ChildWaitTest, UnregisteredChildIsOnlyLogged) {
   marker.wait.Attach(Spawn(2));
   RunUntil([&] { return marker.calls > 0; });
   for (pid_t pid : {first, second})
-    EXPECT_NE(std::string::npos, log.find("terminate child process, pid=" + std::to_string(pid)));
+    EXPECT_NE(std::string::npos,
+              log.find("terminate child process, pid=" + std::to_string(pid) +
+                       " status=" + std::to_string(pid == first ? 256 : 768) + "\n"));
   late.wait.Attach(second);  // too late: its record has gone by
   EXPECT_EQ(0, detached.calls);
   EXPECT_EQ(0, late.calls);

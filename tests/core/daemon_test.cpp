@@ -151,15 +151,15 @@ std::string Unstamp(std::string const& datagram) {
   return out;
 }
 
-// Runs Daemon::Init in a grandchild and reaps the detached process, whose
-// parent then is this (subreaper) process. Returns the detached one's status.
-int Detach(Daemon::Params const& params, std::function<void()> const& afterwards) {
+// Runs `start` (which detaches) in a grandchild and reaps the detached
+// process, whose parent then is this (subreaper) process. Returns the
+// detached one's status.
+int Detach(std::function<void()> const& start) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    Daemon::Init(params);
-    afterwards();
+    start();
     std::exit(0);
   }
   int status = -1;
@@ -182,7 +182,8 @@ TEST(DaemonSentry, SyslogModeRoutesStreamsAndDescriptors) {
     int srv = testing_private_dev::BindLog(SOCK_DGRAM);
     Daemon::Params params;
     params.name = "vld-" + std::string(100, 'n');
-    int status = Detach(params, [] {
+    int status = Detach([&] {
+      Daemon::Init(params);
       // Exit handlers log too; the client must still be there.
       std::atexit(LogAtExit);
       // Only the first call detaches.
@@ -218,6 +219,18 @@ TEST(DaemonSentry, SyslogModeRoutesStreamsAndDescriptors) {
   RUN_ISOLATED_WITH(body, true);
 }
 
+TEST(DaemonSentry, DaemonModeLogsUnderTheBuildTag) {
+  auto body = [] {
+    int srv = testing_private_dev::BindLog(SOCK_DGRAM);
+    EXPECT_EQ(0, Detach([] {
+                RunDaemon();
+                std::cout << "up" << std::endl;
+              }));
+    EXPECT_EQ(std::string("<29>vld-T250327-1818: up") + '\0', Unstamp(Recv(srv)));
+  };
+  RUN_ISOLATED_WITH(body, true);
+}
+
 TEST(DaemonSentry, DaemonFailureExitsWithTwo) {
   RUN_ISOLATED([] {
     int p[2];
@@ -227,8 +240,7 @@ TEST(DaemonSentry, DaemonFailureExitsWithTwo) {
     Daemon::Params params;
     params.mode = 2;
     // No /dev/null in this /dev: daemon(3) fails in the detached child.
-    int status = Detach(params, [] {});
-    EXPECT_EQ(2, status);
+    EXPECT_EQ(2, Detach([&] { Daemon::Init(params); }));
     char buf[128];
     ssize_t n = read(p[0], buf, sizeof buf);
     EXPECT_EQ("daemon() fail!\n", std::string(buf, size_t(n > 0 ? n : 0)));

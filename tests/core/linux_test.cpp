@@ -1,18 +1,23 @@
 #include "core/linux.h"
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "core/fd.h"
 #include "core/smartptr_assert.h"
+#include "stream_capture.h"
 
 namespace {
 std::string Slurp(const std::string& path) {
@@ -93,6 +98,54 @@ TEST(Timestamp, DayMonthAndTime) {
     else
       EXPECT_EQ(shape[i], text[i]) << text;
   }
+}
+
+// Standard input is a pipe, a terminal or closed; failures go to standard
+// error and the call returns.
+TEST(Console, ModesOfStandardInput) {
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(0, ::grantpt(master));
+  ASSERT_EQ(0, ::unlockpt(master));
+  Fd tty(::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)), rd, wr;
+  int p[2];
+  ASSERT_EQ(0, ::pipe2(p, O_CLOEXEC));
+  rd.reset(p[0]);
+  wr.reset(p[1]);
+  const std::string noAttr = "can't obtain terminal attributes\ncan't set terminal attributes\n";
+  const tcflag_t cleared = ICANON | ISIG | ECHO | ECHOE | ECHOK | ECHONL | ECHOPRT | ECHOCTL;
+  struct {
+    const Fd* input;  // null: closed
+    void (*call)();
+    std::string error;
+  } rows[] = {
+      {&rd, Console::SwitchToNonBlockMode, ""},
+      {nullptr, Console::SwitchToNonBlockMode, "can't switch terminal to blocked mode\n"},
+      {&tty, Console::SwitchToBinaryMode, ""},
+      {&rd, Console::SwitchToBinaryMode, noAttr},
+  };
+  int saved = ::dup(0);
+  for (const auto& r : rows) {
+    termios before{};
+    ::tcgetattr(tty.get(), &before);
+    before.c_lflag |= cleared | IEXTEN;
+    ::tcsetattr(tty.get(), TCSANOW, &before);
+    r.input ? ::dup2(r.input->get(), 0) : ::close(0);
+    {
+      Capture err(std::cerr);
+      r.call();
+      EXPECT_EQ(r.error, err.text());
+    }
+    if (r.call == Console::SwitchToNonBlockMode && r.input) {
+      EXPECT_TRUE(::fcntl(0, F_GETFL) & O_NONBLOCK);
+    }
+    termios after{};
+    ::tcgetattr(tty.get(), &after);
+    EXPECT_EQ(r.input == &tty ? before.c_lflag & ~cleared : before.c_lflag, after.c_lflag);
+    ::dup2(saved, 0);
+  }
+  ::close(saved);
+  ::close(master);
 }
 
 TEST(PointerAssertionDeathTest, ReportAndTerminate) {

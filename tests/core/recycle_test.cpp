@@ -1,5 +1,7 @@
 #include "core/recycle.h"
 
+#include <malloc.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -32,6 +34,12 @@ TEST(Recycle, BlocksComeBackBySizeClassWithinTheirBound) {
   EXPECT_EQ(Recycle::keep, Recycle::kept(40));
   EXPECT_LE(before, Recycle::keep);
   EXPECT_EQ(0u, Recycle::kept(Recycle::largest + 1));
+
+  // A block from the heap has its class's full size, for any size asked.
+  void* h = Recycle::detail::take_from_heap(17);
+  EXPECT_GE(malloc_usable_size(h), 32u);
+  EXPECT_LT(malloc_usable_size(h), 48u);
+  ::operator delete(h);
 }
 
 }  // namespace

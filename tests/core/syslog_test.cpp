@@ -331,6 +331,13 @@ TEST(SysLogStreamBuf, LinesGoThroughPlatformSyslog) {
     EXPECT_EQ("<27>", first.substr(0, 4));
     EXPECT_NE(std::string::npos, first.find(": libc 1")) << first;
     EXPECT_NE(std::string::npos, second.find(": second")) << second;
+    // A full area (1023 bytes and the terminating zero) goes out as it is.
+    os << std::string(1500, 'x') << std::endl;
+    for (size_t n : {1023, 477}) {
+      std::string line = Recv(srv);
+      EXPECT_NE(std::string::npos, line.find(": " + std::string(n, 'x'))) << line;
+      EXPECT_EQ(std::string::npos, line.find(std::string(n + 1, 'x'))) << line;
+    }
     closelog();
   });
 }

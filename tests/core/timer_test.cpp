@@ -287,6 +287,13 @@ TEST_F(TimerTest, PluginsGiveTheirSmallestDeadline) {
   EXPECT_EQ(300, multiplexer.timerPoll_schedule());
   far.timerUnhook();
   EXPECT_EQ(2147483647, multiplexer.timerPoll_schedule());
+  // Nor is one unhooked during the walk after it was asked.
+  near.timerHook();
+  far.timerHook();
+  far.unhookOther = &near;
+  EXPECT_EQ(40, multiplexer.timerPoll_schedule());
+  far.unhookOther = nullptr;
+  EXPECT_EQ(300, multiplexer.timerPoll_schedule());
 }
 
 // ---------------------------------------------------------------- the clock
@@ -358,6 +365,9 @@ TEST(MuxTime, PeriodTimer) {
   t.period = 0;
   Mux::timevalset(now, 99999);
   EXPECT_FALSE(t.is_expired(now));
+  Mux::timeval_timer fresh;  // no period: never expires
+  fresh.init_now(start);
+  EXPECT_FALSE(fresh.is_expired(now));
 }
 
 TEST_F(TimerTest, BaseClassMembersBindWithADerivedObject) {
