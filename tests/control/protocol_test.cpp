@@ -202,6 +202,11 @@ TEST_F(ProtocolTest, ListOwnsItsLayers) {
     EXPECT_EQ(f.layers(), 1u);
     EXPECT_EQ(a->upper(), nullptr);
     EXPECT_EQ(c->family(), &g);
+    g.add_protocol_tail(a);  // at either end
+    EXPECT_EQ(f.layers(), 0u);
+    EXPECT_EQ(g.layers(), 2u);
+    EXPECT_EQ(c->upper(), a);
+    EXPECT_EQ(a->family(), &g);
   }
   EXPECT_EQ(destroyed, 3);
 }
