@@ -1,5 +1,4 @@
 // Control endpoints against real loopback sockets, driven by the real loop.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -16,32 +15,12 @@
 
 #include "control/control.h"
 #include "control/ctrl_testkit.h"
+#include "tests/descriptor_check.h"
 #include "tests/stream_capture.h"
 
 using namespace ctrltest;
 
 namespace {
-
-// Every test of this binary ends with as many descriptors open as it began
-// with: a socket, probe or listener left behind would be one more at every
-// connection of the daemon.
-class DescriptorCheck : public ::testing::EmptyTestEventListener {
-  void OnTestStart(::testing::TestInfo const&) override { before_ = Count(); }
-  void OnTestEnd(::testing::TestInfo const&) override {
-    EXPECT_EQ(Count(), before_) << "descriptors left open";
-  }
-  static int Count() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (::readdir(d)) ++n;
-      ::closedir(d);
-    }
-    return n;
-  }
-  int before_ = 0;
-};
-[[maybe_unused]] bool const descriptorCheck =
-    (::testing::UnitTest::GetInstance()->listeners().Append(new DescriptorCheck), true);
 
 struct RecordingNotify : Control::Notify {
   void OnConnect() override {

@@ -14,11 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -26,6 +24,7 @@
 
 #include "core/ipc.h"
 #include "core/timer.h"
+#include "tests/descriptor_check.h"
 #include "tests/private_mounts.h"
 
 namespace {
@@ -107,26 +106,6 @@ struct Unpolled : EventHandler {
   void shedule_event(pollfd& p) override { p.fd = -1; }
   void svc_event(short) override {}
 };
-
-// Every test of this binary leaves as many descriptors open as it found:
-// ctest runs each test in a process of its own, so this brackets one test.
-class NoDescriptorLeft : public ::testing::Environment {
- public:
-  static std::set<std::string> Open() {
-    std::set<std::string> open;
-    for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd")) {
-      std::error_code ec;
-      open.insert(e.path().filename().string() + " " +
-                  std::filesystem::read_symlink(e, ec).string());
-    }
-    return open;
-  }
-  void SetUp() override { before = Open(); }
-  void TearDown() override { EXPECT_EQ(before, Open()) << "descriptors left open or closed"; }
-  std::set<std::string> before;
-};
-::testing::Environment* const noDescriptorLeft =
-    ::testing::AddGlobalTestEnvironment(new NoDescriptorLeft);
 
 class MultiplexerTest : public ::testing::Test {
  protected:
