@@ -218,6 +218,14 @@ std::function<Value()> Oid(std::vector<std::uint32_t> arcs) {
   };
 }
 
+const char kBadTime[] = "p This GeneralizedTime is not valid";
+// A time on 2000-01-01 but for the fields given, its offset in minutes.
+std::function<Value()> Time(int month, int hour, int offset) {
+  return [=] {
+    return Value(new ASN1::GeneralizedTime(2000, month, 1, hour, 0, 0, 0, offset, false));
+  };
+}
+
 TEST(Validity, CheckersAndTracer) {
   const CheckCase cases[] = {
       {"generic INTEGER takes every value", [] { return integer(-7, &ASN1::INTEGER::theInfo); },
@@ -270,21 +278,11 @@ TEST(Validity, CheckersAndTracer) {
        false, false, "p This AbstractString has size 9 greater than its upper bound 8"},
       {"character outside the table", [] { return Value(new ASN1::NumericString("12a")); }, false,
        false, "p The character 'a' is not valid for the string"},
-      {"GeneralizedTime hour 24, 12 hours behind UTC",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 24, 0, 0, 0, -720, false)); }, true,
-       true, ""},
-      {"GeneralizedTime month 13",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 13, 1, 0, 0, 0, 0, 0, false)); }, false,
-       false, "p This GeneralizedTime is not valid"},
-      {"GeneralizedTime midnight, 12 hours ahead",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 720, false)); }, true,
-       true, ""},
-      {"GeneralizedTime hour 25",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 25, 0, 0, 0, 0, false)); }, false,
-       false, "p This GeneralizedTime is not valid"},
-      {"GeneralizedTime 12 hours and a minute ahead",
-       [] { return Value(new ASN1::GeneralizedTime(2000, 1, 1, 0, 0, 0, 0, 721, false)); }, false,
-       false, "p This GeneralizedTime is not valid"},
+      {"GeneralizedTime hour 24, 12 hours behind UTC", Time(1, 24, -720), true, true, ""},
+      {"GeneralizedTime month 13", Time(13, 0, 0), false, false, kBadTime},
+      {"GeneralizedTime midnight, 12 hours ahead", Time(1, 0, 720), true, true, ""},
+      {"GeneralizedTime hour 25", Time(1, 25, 0), false, false, kBadTime},
+      {"GeneralizedTime 12 hours and a minute ahead", Time(1, 0, 721), false, false, kBadTime},
       {"ENUMERATED at its highest root value",
        [] { return with<Sparse>([](Sparse& e) { e = Sparse::af11; }); }, true, true, ""},
       {"CHOICE not selected", [] { return Value(new Pdu); }, false, false,
