@@ -20,11 +20,10 @@ done
 
 # Another apt or dpkg run (a fresh machine's automatic upgrades, say) may hold
 # the package manager's locks: wait for them, for a bounded time, instead of
-# failing at once. apt-get waits on the dpkg lock by itself when told to; its
-# update does not, so the wait for every lock is done here. A lock still held
+# failing at once. apt-get's install waits on the dpkg lock by itself when
+# told to; its update does not, so that wait is done here. A lock still held
 # afterwards fails with apt's own message.
 lock_wait=600
-told=0
 locks=(/var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock
        /var/cache/apt/archives/lock)
 
@@ -42,10 +41,7 @@ lock_held() {
 wait_for_locks() {
   local waited=0
   lock_held || return 0
-  if [ "$told" = 0 ]; then
-    echo "setup: another process holds the package manager's lock; waiting up to ${lock_wait} s"
-    told=1
-  fi
+  echo "setup: another process holds the package manager's lock; waiting up to ${lock_wait} s"
   while lock_held && [ "$waited" -lt "$lock_wait" ]; do
     sleep 1
     waited=$((waited + 1))
@@ -58,6 +54,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt_opts=(-o "DPkg::Lock::Timeout=${lock_wait}")
   wait_for_locks
   apt-get "${apt_opts[@]}" update -qq
-  wait_for_locks
   apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
