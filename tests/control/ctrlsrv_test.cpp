@@ -168,18 +168,6 @@ struct DispatchCase {
   bool softwareError;
 };
 
-// The row's name, as in the test's own: the printed parameter is part of
-// the test's name as CTest lists it, so it must not vary between builds.
-std::string RowName(DispatchCase const& c) {
-  std::string n = c.name;
-  for (char& ch : n)
-    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  return n;
-}
-void PrintTo(DispatchCase const& c, std::ostream* os) {
-  *os << RowName(c);
-}
-
 class Dispatch : public ServerTest, public ::testing::WithParamInterface<DispatchCase> {};
 
 TEST_P(Dispatch, AnswersAsTheRulesSay) {
@@ -224,7 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {Err("7", "5", kUnexpectedMsgType)},
                      false},
         DispatchCase{"no services", {}, {}, {Err("7", "5", kUnexpectedMsgType)}, false}),
-    [](auto const& info) { return RowName(info.param); });
+    [](auto const& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return n;
+    });
 
 TEST_F(ServerTest, ContextOfTheCommandIsEchoed) {
   Add(Accept);

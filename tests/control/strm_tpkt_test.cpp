@@ -299,10 +299,6 @@ std::string RowName(WriteFailure const& w) {
 }
 
 void NoAction(int) {}
-// Printed into the test's name as CTest lists it: the same in every build.
-void PrintTo(WriteFailure const& w, std::ostream* os) {
-  *os << RowName(w);
-}
 
 class WriteFailureTest : public StackTest, public testing::WithParamInterface<WriteFailure> {};
 

@@ -84,12 +84,6 @@ struct OpenCase {
   std::function<int(const char*, int)> open;
 };
 
-// By name: the default dump holds addresses, so the test's name would change
-// from run to run.
-void PrintTo(const OpenCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class OpenVariants : public BoardTest, public ::testing::WithParamInterface<OpenCase> {};
 
 // Device paths give a socket the board journals; other paths reach the real call.
