@@ -13,7 +13,7 @@
 
 #include "core/ipc.h"
 #include "core/timer.h"
-#include "stream_capture.h"
+#include "tests/stream_capture.h"
 
 namespace {
 

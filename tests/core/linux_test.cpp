@@ -17,7 +17,7 @@
 
 #include "core/fd.h"
 #include "core/smartptr_assert.h"
-#include "stream_capture.h"
+#include "tests/stream_capture.h"
 
 namespace {
 std::string Slurp(const std::string& path) {
