@@ -70,8 +70,8 @@ void Mcc::OnOpen(Port& port) {
   std::set<int> used;
   for (auto& c : channels_) used.insert(c.second.number);
   int number = kFirstChannel;
-  if (next_ >= 0 && !used.count(next_)) number = next_;
-  next_ = -1;
+  if (next_ && !used.count(*next_)) number = *next_;
+  next_.reset();
   while (used.count(number)) ++number;
   Channel& c = channels_[port.inode()];
   c = Channel{};

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ class Mcc : public Device {
                  std::string* reply) override;
   void Reset() override {
     faults_.Clear();
-    next_ = -1;
+    next_.reset();
   }
 
   // The controller channel numbers of the open channels, ascending.
@@ -69,7 +70,7 @@ class Mcc : public Device {
 
   std::map<ino_t, Channel> channels_;
   RequestFaults faults_;
-  int next_ = -1;  // the number of the next open, when free; -1: the lowest free
+  std::optional<int> next_;  // the number of the next open, when free; else the lowest free
 };
 
 }  // namespace sim

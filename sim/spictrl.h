@@ -46,9 +46,10 @@ class SpiRegisters {
   void Reset();
 
  private:
+  // All set by Reset(), which the constructor calls.
   uint8_t reg_[kChannels][256];
-  bool present_ = true;
-  uint32_t readHigh_ = 0;
+  bool present_;
+  uint32_t readHigh_;
 };
 
 }  // namespace sim
